@@ -1,0 +1,13 @@
+// The launcher's one pass: from the command-line tail to the client's start or
+// the hand-off to the running client. wWinMain runs it with the real keyboard;
+// tests run it with keys they hold themselves.
+#pragma once
+
+#include "launcher/launch_command.h"
+
+namespace launcher {
+
+// Returns the process exit code: 0, or 1 when a hand-off finds no pipe.
+int RunLauncher(const wchar_t* commandLineTail, KeyStateReader keyState);
+
+}  // namespace launcher

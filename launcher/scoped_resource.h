@@ -1,0 +1,102 @@
+// One small owner for every Win32 resource the launcher holds: kernel handles,
+// registry keys, COM interface pointers and shell item lists. The traits say
+// what "empty" is and how the resource is given back.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <utility>
+
+namespace launcher {
+
+template <typename T, typename Traits>
+class ScopedResource {
+ public:
+  ScopedResource() noexcept : value_(Traits::Empty()) {}
+  explicit ScopedResource(T value) noexcept : value_(value) {}
+  ScopedResource(const ScopedResource&) = delete;
+  ScopedResource& operator=(const ScopedResource&) = delete;
+  ScopedResource(ScopedResource&& other) noexcept : value_(other.Release()) {}
+  ScopedResource& operator=(ScopedResource&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ~ScopedResource() { Reset(); }
+
+  bool IsValid() const noexcept { return Traits::IsValid(value_); }
+  explicit operator bool() const noexcept { return IsValid(); }
+  T Get() const noexcept { return value_; }
+
+  // For out-parameters: frees what is held and hands out the slot.
+  T* Receive() noexcept {
+    Reset();
+    return &value_;
+  }
+
+  T Release() noexcept {
+    T value = value_;
+    value_ = Traits::Empty();
+    return value;
+  }
+
+  void Reset(T value = Traits::Empty()) noexcept {
+    if (Traits::IsValid(value_)) Traits::Free(value_);
+    value_ = value;
+  }
+
+ private:
+  T value_;
+};
+
+// Handles that report failure as null (processes, tokens, events).
+struct HandleTraits {
+  static HANDLE Empty() noexcept { return nullptr; }
+  static bool IsValid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Free(HANDLE h) noexcept { ::CloseHandle(h); }
+};
+
+// Handles that report failure as INVALID_HANDLE_VALUE (files, pipes, snapshots).
+struct FileHandleTraits {
+  static HANDLE Empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Free(HANDLE h) noexcept { ::CloseHandle(h); }
+};
+
+struct RegKeyTraits {
+  static HKEY Empty() noexcept { return nullptr; }
+  static bool IsValid(HKEY key) noexcept { return key != nullptr; }
+  static void Free(HKEY key) noexcept { ::RegCloseKey(key); }
+};
+
+template <typename Interface>
+struct ComTraits {
+  static Interface* Empty() noexcept { return nullptr; }
+  static bool IsValid(Interface* p) noexcept { return p != nullptr; }
+  static void Free(Interface* p) noexcept { p->Release(); }
+};
+
+struct ItemIdListTraits {
+  static PIDLIST_ABSOLUTE Empty() noexcept { return nullptr; }
+  static bool IsValid(PIDLIST_ABSOLUTE p) noexcept { return p != nullptr; }
+  static void Free(PIDLIST_ABSOLUTE p) noexcept { ::CoTaskMemFree(p); }
+};
+
+using ScopedHandle = ScopedResource<HANDLE, HandleTraits>;
+using ScopedFileHandle = ScopedResource<HANDLE, FileHandleTraits>;
+using ScopedRegKey = ScopedResource<HKEY, RegKeyTraits>;
+template <typename Interface>
+using ScopedComPtr = ScopedResource<Interface*, ComTraits<Interface>>;
+using ScopedItemIdList = ScopedResource<PIDLIST_ABSOLUTE, ItemIdListTraits>;
+
+// Pairs CoInitialize with CoUninitialize for the length of one call.
+class ScopedComInitializer {
+ public:
+  ScopedComInitializer() noexcept { ::CoInitialize(nullptr); }
+  ~ScopedComInitializer() { ::CoUninitialize(); }
+  ScopedComInitializer(const ScopedComInitializer&) = delete;
+  ScopedComInitializer& operator=(const ScopedComInitializer&) = delete;
+};
+
+}  // namespace launcher

@@ -1,0 +1,81 @@
+#include "launcher/text_helpers.h"
+
+#include <windows.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+namespace launcher {
+namespace {
+constexpr UINT kCodePage936 = 936;
+constexpr DWORD kModulePathLimit = 1024;
+}  // namespace
+
+bool WideToCp936(const wchar_t* text, char (&out)[kPathBufferSize]) {
+  if (text == nullptr) return false;
+  std::memset(out, 0, sizeof(out));
+  const int needed =
+      ::WideCharToMultiByte(kCodePage936, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0 || static_cast<std::size_t>(needed) > sizeof(out)) return false;
+  const int written = ::WideCharToMultiByte(kCodePage936, 0, text,
+                                            static_cast<int>(std::wcslen(text)), out,
+                                            static_cast<int>(sizeof(out)), nullptr, nullptr);
+  if (written <= 0 || static_cast<std::size_t>(written) >= sizeof(out)) {
+    std::memset(out, 0, sizeof(out));
+    return false;
+  }
+  out[written] = '\0';
+  return out[0] != '\0';
+}
+
+bool Utf8ToWide(const char* text, wchar_t (&out)[kPathBufferSize]) {
+  if (text == nullptr) return false;
+  const int needed = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  if (needed <= 0) return false;
+  // A bounded copy of a longer text would abort the process through the
+  // runtime's invalid-parameter handler, so the length is checked first.
+  if (static_cast<std::size_t>(needed) > kPathBufferSize) return false;
+  std::vector<wchar_t> converted(static_cast<std::size_t>(needed) + 1, L'\0');
+  const int written = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, converted.data(), needed);
+  if (written <= 0) return false;
+  converted[static_cast<std::size_t>(written)] = L'\0';
+  std::wmemcpy(out, converted.data(), static_cast<std::size_t>(written));
+  out[written - 1] = L'\0';
+  return out[0] != L'\0';
+}
+
+bool ExeFolderFromModulePath(const std::string& modulePath, std::string& out) {
+  const std::string::size_type lastBackslash = modulePath.find_last_of('\\');
+  if (lastBackslash == std::string::npos) return false;
+  out = modulePath.substr(0, lastBackslash + 1);
+  return true;
+}
+
+bool GetExeFolderA(std::string& out) {
+  char path[kModulePathLimit + 1] = {};
+  const DWORD length = ::GetModuleFileNameA(::GetModuleHandleW(nullptr), path, kModulePathLimit);
+  // A path cut at the buffer's end would name the wrong folder.
+  if (length == 0 || length >= kModulePathLimit) return false;
+  return ExeFolderFromModulePath(std::string(path, length), out);
+}
+
+std::string WideToLogText(const std::wstring& text) {
+  const char* current = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = current != nullptr ? current : "C";
+  std::setlocale(LC_ALL, "chs");
+
+  // No character takes more than two bytes in code page 936.
+  const std::size_t size = 2 * text.size() + 1;
+  std::vector<char> buffer(size, '\0');
+  std::size_t converted = 0;
+  if (wcstombs_s(&converted, buffer.data(), size, text.c_str(), size) != 0) buffer[0] = '\0';
+  std::string result(buffer.data());
+
+  std::setlocale(LC_ALL, saved.c_str());
+  return result;
+}
+
+}  // namespace launcher

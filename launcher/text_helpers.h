@@ -1,0 +1,34 @@
+// Conversions at the launcher's narrow borders, each with its own code page:
+// code page 936 for the XML parser's file name, UTF-8 for configuration values,
+// the ANSI code page for the installation folder, and the "chs" runtime locale
+// for log text.
+#pragma once
+
+#include <string>
+
+#include "launcher/client_contract.h"
+
+namespace launcher {
+
+// Wide text into a 260-byte code page 936 buffer. False for a null text (out
+// untouched), a text that does not fit (out all zero) or an empty result.
+bool WideToCp936(const wchar_t* text, char (&out)[kPathBufferSize]);
+
+// UTF-8 text into a 260-unit wide buffer; malformed sequences become U+FFFD.
+// False for a null or empty text and for a text that would need more than 259
+// units; out is left untouched in those cases except for the empty text.
+bool Utf8ToWide(const char* text, wchar_t (&out)[kPathBufferSize]);
+
+// The launcher's own folder in the ANSI code page, with its trailing backslash.
+// False (out unchanged) when the module path cannot be read or has no backslash.
+bool GetExeFolderA(std::string& out);
+
+// The folder part of a narrow module path, up to and including its last
+// backslash; '/' is not a separator here.
+bool ExeFolderFromModulePath(const std::string& modulePath, std::string& out);
+
+// Wide text as narrow log text under the "chs" locale (code page 936). A text
+// with any character that locale cannot convert gives the empty string.
+std::string WideToLogText(const std::wstring& text);
+
+}  // namespace launcher

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Installs everything the launcher's build, tests and demo need on Debian 12,
+# fetches the minizip and tinyxml2 sources, and prepares the Wine prefix.
+# Idempotent: on a machine that already has everything it only checks.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+THIRD_PARTY="$ROOT/third_party"
+BUILD="${BUILD_DIR:-$ROOT/build}"
+export WINEPREFIX="${WINEPREFIX:-$BUILD/wineprefix}"
+export WINEDEBUG=-all
+
+PACKAGES=(
+  cmake ninja-build make python3 dpkg-dev
+  g++-mingw-w64-i686 libz-mingw-w64-dev binutils-mingw-w64-i686
+  wine wine64 wine32:i386
+  googletest xvfb xauth xdotool imagemagick fonts-wqy-microhei
+  zip unzip p7zip-full cppcheck
+)
+
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+missing_packages() {
+  local p
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+
+SRC_LIST=/etc/apt/sources.list.d/bookworm-src.sources
+need_update=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  as_root dpkg --add-architecture i386
+  need_update=1
+fi
+if [ ! -f "$SRC_LIST" ]; then
+  as_root tee "$SRC_LIST" >/dev/null <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  need_update=1
+fi
+
+missing=$(missing_packages)
+if [ -n "$missing" ] || { [ ! -d "$THIRD_PARTY/zlib" ] || [ ! -d "$THIRD_PARTY/tinyxml2" ]; }; then
+  if [ "$need_update" = 1 ] || [ -n "$missing" ] || [ ! -d /var/lib/apt/lists ] || \
+     ! ls /var/lib/apt/lists/*Sources* >/dev/null 2>&1; then
+    as_root apt-get update -qq
+  fi
+fi
+if [ -n "$missing" ]; then
+  echo "setup: installing $(echo $missing | tr '\n' ' ')"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+
+# minizip (zlib's contrib/minizip) and tinyxml2 come from Debian's source packages.
+unpack_orig() {  # package, target folder name
+  local pkg=$1 dest=$2
+  [ -d "$THIRD_PARTY/$dest" ] && return 0
+  mkdir -p "$THIRD_PARTY/download"
+  (cd "$THIRD_PARTY/download" && apt-get source --download-only -qq "$pkg" >/dev/null)
+  local tarball
+  tarball=$(ls "$THIRD_PARTY"/download/"${pkg}"_*.orig.tar.* | head -n 1)
+  local tmp="$THIRD_PARTY/unpack.$dest"
+  rm -rf "$tmp" && mkdir -p "$tmp"
+  tar -xf "$tarball" -C "$tmp"
+  mv "$tmp"/* "$THIRD_PARTY/$dest"
+  rm -rf "$tmp"
+}
+unpack_orig zlib zlib
+unpack_orig tinyxml2 tinyxml2
+
+# A Wine prefix of our own, so tests never touch the user's.
+mkdir -p "$BUILD"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "setup: creating Wine prefix $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w || true
+fi
+echo "setup: ready"

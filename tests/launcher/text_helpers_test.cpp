@@ -1,0 +1,131 @@
+#include "launcher/text_helpers.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstring>
+#include <string>
+
+namespace launcher {
+namespace {
+
+bool AllZero(const char (&buffer)[kPathBufferSize]) {
+  for (char c : buffer) {
+    if (c != '\0') return false;
+  }
+  return true;
+}
+
+TEST(WideToCp936, FitsUpTo259BytesAndRejectsLongerTextWithAZeroBuffer) {
+  char out[kPathBufferSize];
+  std::memset(out, 'x', sizeof(out));
+  const std::wstring fits(259, L'a');
+  EXPECT_TRUE(WideToCp936(fits.c_str(), out));
+  EXPECT_EQ(std::string(out), std::string(259, 'a'));
+  EXPECT_EQ(out[259], '\0');
+
+  const std::wstring tooLong(260, L'a');
+  EXPECT_FALSE(WideToCp936(tooLong.c_str(), out));
+  EXPECT_TRUE(AllZero(out));
+
+  // 130 Chinese characters need 260 bytes and the terminator one more.
+  const std::wstring chinese(130, L'\x63D0');
+  std::memset(out, 'x', sizeof(out));
+  EXPECT_FALSE(WideToCp936(chinese.c_str(), out));
+  EXPECT_TRUE(AllZero(out));
+}
+
+TEST(WideToCp936, ConvertsChineseAndReplacesWhatCodePage936Lacks) {
+  char out[kPathBufferSize];
+  EXPECT_TRUE(WideToCp936(L"C:\\\x63D0\x793A\\ProductConfig.xml", out));
+  EXPECT_EQ(std::string(out), "C:\\\xCC\xE1\xCA\xBE\\ProductConfig.xml");
+
+  // Thai has no code page 936 form: the code page's default character.
+  EXPECT_TRUE(WideToCp936(L"th\x0E01", out));
+  EXPECT_EQ(std::string(out), "th?");
+}
+
+TEST(WideToCp936, NullLeavesTheBufferAndEmptyClearsIt) {
+  char out[kPathBufferSize];
+  std::memset(out, 'x', sizeof(out));
+  EXPECT_FALSE(WideToCp936(nullptr, out));
+  EXPECT_EQ(out[0], 'x');
+  EXPECT_FALSE(WideToCp936(L"", out));
+  EXPECT_TRUE(AllZero(out));
+}
+
+TEST(Utf8ToWide, DecodesUtf8AndReplacesMalformedBytes) {
+  wchar_t out[kPathBufferSize];
+  EXPECT_TRUE(Utf8ToWide("\xE6\x8F\x90\xE7\xA4\xBA", out));
+  EXPECT_EQ(std::wstring(out), L"\x63D0\x793A");
+
+  EXPECT_TRUE(Utf8ToWide("a\xFF" "b", out));
+  EXPECT_EQ(std::wstring(out), L"a\xFFFD" L"b");
+}
+
+TEST(Utf8ToWide, EmptyAndNullTextGiveFalse) {
+  wchar_t out[kPathBufferSize];
+  out[0] = L'x';
+  EXPECT_FALSE(Utf8ToWide(nullptr, out));
+  EXPECT_EQ(out[0], L'x');
+  EXPECT_FALSE(Utf8ToWide("", out));
+  EXPECT_EQ(out[0], L'\0');
+}
+
+TEST(Utf8ToWide, TextLongerThan259UnitsIsRefusedWithoutAbortingOrCutting) {
+  wchar_t out[kPathBufferSize];
+  EXPECT_TRUE(Utf8ToWide(std::string(259, 'a').c_str(), out));
+  EXPECT_EQ(std::wstring(out), std::wstring(259, L'a'));
+
+  std::wcscpy(out, L"previous");
+  EXPECT_FALSE(Utf8ToWide(std::string(260, 'a').c_str(), out));
+  EXPECT_EQ(std::wstring(out), L"previous");
+  // 200 Chinese characters are 600 bytes but only 200 units: they fit.
+  std::string chinese;
+  for (int i = 0; i < 200; ++i) chinese += "\xE6\x8F\x90";
+  EXPECT_TRUE(Utf8ToWide(chinese.c_str(), out));
+  EXPECT_EQ(std::wstring(out), std::wstring(200, L'\x63D0'));
+}
+
+TEST(ExeFolder, KeepsTheTrailingBackslashAndSplitsOnlyAtBackslashes) {
+  std::string out = "unchanged";
+  EXPECT_TRUE(ExeFolderFromModulePath("D:\\launcher.exe", out));
+  EXPECT_EQ(out, "D:\\");
+  EXPECT_TRUE(ExeFolderFromModulePath("C:\\Program Files\\App\\launcher.exe", out));
+  EXPECT_EQ(out, "C:\\Program Files\\App\\");
+  EXPECT_TRUE(ExeFolderFromModulePath("C:\\a/b/launcher.exe", out));
+  EXPECT_EQ(out, "C:\\");
+
+  out = "unchanged";
+  EXPECT_FALSE(ExeFolderFromModulePath("C:/a/launcher.exe", out));
+  EXPECT_EQ(out, "unchanged");
+}
+
+TEST(ExeFolder, OfTheRunningProgramEndsInABackslash) {
+  std::string folder;
+  ASSERT_TRUE(GetExeFolderA(folder));
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), '\\');
+  char module[1025] = {};
+  GetModuleFileNameA(nullptr, module, 1024);
+  EXPECT_EQ(std::string(module).rfind(folder, 0), 0u);
+}
+
+TEST(WideToLogText, ConvertsUnderTheChineseLocaleAndRestoresTheCallersLocale) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  EXPECT_EQ(WideToLogText(L"par: "), "par: ");
+  EXPECT_EQ(WideToLogText(L"\x63D0\x793A"), "\xCC\xE1\xCA\xBE");
+  EXPECT_EQ(WideToLogText(L""), "");
+  EXPECT_EQ(std::string(std::setlocale(LC_ALL, nullptr)), before);
+}
+
+TEST(WideToLogText, AnyUnconvertibleCharacterEmptiesTheWholeText) {
+  EXPECT_EQ(WideToLogText(L"room=\x0E01"), "");
+  EXPECT_EQ(WideToLogText(L"caf\x00E9"), "caf\xA8\xA6");  // GBK has pinyin letters
+  EXPECT_EQ(WideToLogText(L"\xD83D\xDE00"), "");
+}
+
+}  // namespace
+}  // namespace launcher

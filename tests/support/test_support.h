@@ -1,0 +1,98 @@
+// Shared rig for tests that drive the real launcher and the reference client
+// under Wine: private folders, process runs, client records.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// The folder of the running test program: build/bin, beside launcher.exe and
+// vorlan.exe.
+std::wstring BinFolder();
+
+// A fresh, empty folder of the test's own, removed with everything in it at the
+// end of the test. The name may carry blanks or any other text.
+class TestFolder {
+ public:
+  explicit TestFolder(const std::wstring& leafName = L"");
+  ~TestFolder();
+  TestFolder(const TestFolder&) = delete;
+  TestFolder& operator=(const TestFolder&) = delete;
+
+  const std::wstring& Path() const { return path_; }
+  std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+
+ private:
+  std::wstring path_;
+};
+
+void RemoveTree(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+bool FolderExists(const std::wstring& path);
+std::vector<char> ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+void CreateFolders(const std::wstring& path);
+
+// Copies launcher.exe and vorlan.exe (and, when asked, another program under
+// the launcher's name) into folder. Returns the launcher's path there.
+std::wstring InstallLauncher(const std::wstring& folder,
+                             const std::wstring& launcherSource = L"launcher.exe");
+
+struct ProcessResult {
+  bool finished = false;
+  DWORD exitCode = 0;
+  std::string output;  // standard output and standard error, when captured
+};
+
+// Runs a program with the given command line and waits for it. Environment
+// entries are added to (or replace) the test's own environment.
+ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workingFolder = L"",
+                         DWORD timeoutMs = 30000,
+                         const std::map<std::wstring, std::wstring>& environment = {},
+                         bool captureOutput = false);
+
+// Runs the launcher at launcherPath with the given tail appended after its
+// quoted path and one blank (no blank when the tail is empty).
+ProcessResult RunLauncher(const std::wstring& launcherPath, const std::wstring& tail,
+                          const std::map<std::wstring, std::wstring>& environment = {},
+                          bool captureOutput = false);
+
+// Starts a program without waiting; returns its process id.
+DWORD StartProcess(const std::wstring& commandLine, const std::wstring& workingFolder = L"",
+                   const std::map<std::wstring, std::wstring>& environment = {});
+
+// What one reference client recorded.
+struct ClientRecord {
+  DWORD processId = 0;
+  std::wstring commandLine;             // the whole command line, as it was
+  std::vector<std::string> messages;    // pipe messages, byte for byte
+};
+
+std::vector<ClientRecord> ReadClientRecords(const std::wstring& folder);
+// Waits until at least count clients have recorded their start in folder.
+std::vector<ClientRecord> WaitForClients(const std::wstring& folder, std::size_t count,
+                                         DWORD timeoutMs = 20000);
+// Waits until the clients in folder have recorded at least count messages.
+std::vector<std::string> WaitForMessages(const std::wstring& folder, std::size_t count,
+                                         DWORD timeoutMs = 20000);
+
+// The parameters a client received: its command line after its quoted program
+// path and the one blank that the shell puts before the parameters.
+std::wstring ParametersOf(const ClientRecord& record);
+
+// Ids of running processes with exactly this image name.
+std::vector<DWORD> ProcessesNamed(const std::wstring& imageName);
+bool IsProcessRunning(DWORD processId);
+// Ends every reference client (and anything else named vorlan.exe) and waits
+// until none is left.
+void EndAllClients();
+
+std::string Narrow(const std::wstring& text);  // UTF-8
+std::wstring Widen(const std::string& text);   // from UTF-8
+
+}  // namespace testing_support
