@@ -3,6 +3,9 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD="${BUILD_DIR:-$ROOT/build}"
 export WINEPREFIX="${WINEPREFIX:-$BUILD/wineprefix}"
+# Wine takes its code pages from the Unix locale; keep it the same everywhere.
+export LANG=C.UTF-8
+unset LC_ALL
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
