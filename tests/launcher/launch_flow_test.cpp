@@ -74,6 +74,7 @@ TEST_F(LaunchFlow, TheClientRunsInTheLauncherFolderWhateverTheCallersFolder) {
   ASSERT_EQ(clients.size(), 1u);
   EXPECT_EQ(ParametersOf(clients[0]), L"x");
   EXPECT_TRUE(ReadClientRecords(elsewhere.Path()).empty());
+  EndAllClients();  // before the folders go, so that they can go
 }
 
 TEST_F(LaunchFlow, WithNoClientInstalledTheLaunchStillEndsWithZero) {
