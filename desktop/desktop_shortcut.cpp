@@ -102,7 +102,7 @@ int RefreshShortcut(const ShortcutPlan& plan, const ShortcutProperties& properti
   } else if (FAILED(file.Get()->Load(plan.newPath, STGM_READWRITE))) {
     return kShortcutNotLoaded;
   }
-  oldTarget[kPathBufferSize - 1] = L'\0';
+  oldTarget[kPathBufferSize - 1] = L'\0';  // a target filling the buffer stays terminated
 
   link.Get()->Resolve(nullptr, SLR_UPDATE);
   if (IsGiven(properties.target)) link.Get()->SetPath(properties.target);

@@ -51,19 +51,11 @@ class DesktopLaunch : public ::testing::Test {
     TestFolder install(L"with blanks");
     TestFolder earlier;
     const std::wstring launcher = InstallLauncher(install.Path());
-    ASSERT_TRUE(::CopyFileW((BinFolder() + L"\\test_vorlan.ico").c_str(),
-                            (install / L"vorlan.ico").c_str(), FALSE));
     const std::wstring cn = UniqueName(L"\x6C83\x5170\x5BA2\x6237\x7AEF");
     const std::wstring en = UniqueName(L"Vorlan Client");
     const std::wstring newCn = UniqueName(L"\x6C83\x5170");
     const std::wstring newEn = UniqueName(L"Vorlan");
-    WriteFileBytes(install / L"ProductConfig.xml",
-                   "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<ProductConfig>\r\n"
-                   "  <shortcut_cn>" + Narrow(cn) + "</shortcut_cn>\r\n"
-                   "  <shortcut_en>" + Narrow(en) + "</shortcut_en>\r\n"
-                   "  <shortcut_new_cn>" + Narrow(newCn) + "</shortcut_new_cn>\r\n"
-                   "  <shortcut_new_en>" + Narrow(newEn) + "</shortcut_new_en>\r\n"
-                   "</ProductConfig>\r\n");
+    WriteConfiguration(install.Path(), cn, en, newCn, newEn);
 
     DesktopLinks links(PublicDesktop());
     const std::wstring oldPath = links.PathOf(chinese ? cn : en);
@@ -84,6 +76,7 @@ class DesktopLaunch : public ::testing::Test {
     EXPECT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(WaitForClients(install.Path(), 1).size(), 1u);
+    EndAllClients();  // the client holds files in the folder
 
     EXPECT_FALSE(FileExists(oldPath));
     const LinkProperties moved = ReadLink(newPath);
@@ -95,6 +88,21 @@ class DesktopLaunch : public ::testing::Test {
     EXPECT_EQ(moved.arguments, L"from-desktop");
     EXPECT_EQ(ReadFileBytes(otherOldPath), otherBefore);
     EXPECT_FALSE(FileExists(otherNewPath));
+  }
+
+  // ProductConfig.xml naming the four shortcuts, and the icon beside it.
+  static void WriteConfiguration(const std::wstring& folder, const std::wstring& cn,
+                                 const std::wstring& en, const std::wstring& newCn,
+                                 const std::wstring& newEn) {
+    EXPECT_TRUE(::CopyFileW((BinFolder() + L"\\test_vorlan.ico").c_str(),
+                            (folder + L"\\vorlan.ico").c_str(), FALSE));
+    WriteFileBytes(folder + L"\\ProductConfig.xml",
+                   "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<ProductConfig>\r\n"
+                   "  <shortcut_cn>" + Narrow(cn) + "</shortcut_cn>\r\n"
+                   "  <shortcut_en>" + Narrow(en) + "</shortcut_en>\r\n"
+                   "  <shortcut_new_cn>" + Narrow(newCn) + "</shortcut_new_cn>\r\n"
+                   "  <shortcut_new_en>" + Narrow(newEn) + "</shortcut_new_en>\r\n"
+                   "</ProductConfig>\r\n");
   }
 
   bool hadLanguage_ = false;
@@ -109,6 +117,34 @@ TEST_F(DesktopLaunch, TheChineseShortcutTakesItsNewNameAndPointsAtTheLauncher) {
 TEST_F(DesktopLaunch, WithEnglishChosenTheEnglishShortcutMoves) {
   SetLanguage(L"en-US");
   LaunchAndExpectMove(false);
+}
+
+TEST_F(DesktopLaunch, AFolderTooLongForTheConfigurationPathSkipsTheShortcut) {
+  ::RegDeleteKeyW(HKEY_CURRENT_USER, kLanguageKey);
+  TestFolder root;
+  // 245 units: the launcher's path still fits 259, "//ProductConfig.xml" does not.
+  const std::wstring install = root.Path() + L"\\" + std::wstring(244 - root.Path().size(), L'i');
+  ASSERT_EQ(install.size(), 245u);
+  CreateFolders(install);
+  const std::wstring launcher = InstallLauncher(install);
+  const std::wstring oldName = UniqueName(L"old");
+  const std::wstring newName = UniqueName(L"new");
+  WriteConfiguration(install, oldName, oldName, newName, newName);
+  ASSERT_TRUE(FileExists(install + L"\\ProductConfig.xml"));
+  DesktopLinks links(PublicDesktop());
+  const std::wstring oldPath = links.PathOf(oldName);
+  LinkProperties earlierLink;
+  earlierLink.target = root / L"launcher.exe";
+  ASSERT_TRUE(WriteLink(oldPath, earlierLink));
+  const std::vector<char> before = ReadFileBytes(oldPath);
+
+  const ProcessResult result = RunLauncher(launcher, L"");
+  EXPECT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(WaitForClients(install, 1).size(), 1u);
+  EndAllClients();
+  EXPECT_EQ(ReadFileBytes(oldPath), before);
+  EXPECT_FALSE(FileExists(links.PathOf(newName)));
 }
 
 }  // namespace
