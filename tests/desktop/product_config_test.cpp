@@ -117,7 +117,8 @@ TEST_F(ProductConfig, EntryNamesIgnoreAsciiCaseOnly) {
       "<config><SHORTCUT_NEW_EN>upper</SHORTCUT_NEW_EN><Shortcut_CN>mixed</Shortcut_CN>"
       "<shortcut_en >spaced</shortcut_en >"
       "<shortcut_cn_extra>longer</shortcut_cn_extra><shortcut>shorter</shortcut>"
-      "<ns:shortcut_new_cn>prefixed</ns:shortcut_new_cn></config>");
+      "<ns:shortcut_new_cn>prefixed</ns:shortcut_new_cn>"
+      "<\xC5\xBFhortcut_new_cn>long s</\xC5\xBFhortcut_new_cn></config>");
   EXPECT_EQ(names.shortcut_new_en, L"upper");
   EXPECT_EQ(names.shortcut_cn, L"mixed");
   EXPECT_EQ(names.shortcut_en, L"spaced");
@@ -127,7 +128,7 @@ TEST_F(ProductConfig, EntryNamesIgnoreAsciiCaseOnly) {
 TEST_F(ProductConfig, ALaterEntryWinsUnlessItIsEmpty) {
   const ShortcutNames names = Read(
       "<config>"
-      "<shortcut_cn>first</shortcut_cn><shortcut_cn>second</shortcut_cn>"
+      "<shortcut_cn>first</shortcut_cn><SHORTCUT_CN>second</SHORTCUT_CN>"
       "<shortcut_en>kept</shortcut_en><shortcut_en></shortcut_en><shortcut_en/>"
       "<shortcut_new_en>kept too</shortcut_new_en><SHORTCUT_NEW_EN><!-- c --></SHORTCUT_NEW_EN>"
       "</config>");
