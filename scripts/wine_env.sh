@@ -7,7 +7,9 @@ export WINEPREFIX="${WINEPREFIX:-$BUILD/wineprefix}"
 export LANG=C.UTF-8
 unset LC_ALL
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# winemenubuilder would turn every shell link the tests save on a desktop
+# into .desktop files and icons in the Unix home folder.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 
 configure_and_build() {
   if [ ! -f "$BUILD/build.ninja" ]; then

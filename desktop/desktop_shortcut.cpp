@@ -1,0 +1,171 @@
+#include "desktop/desktop_shortcut.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cwchar>
+#include <string>
+
+#include "launcher/client_contract.h"
+#include "launcher/launch_command.h"
+#include "launcher/scoped_resource.h"
+
+namespace launcher {
+namespace {
+
+bool IsGiven(const wchar_t* text) { return text != nullptr && text[0] != L'\0'; }
+
+bool Exists(const wchar_t* path) { return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+wchar_t ToLowerAscii(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+bool EqualsIgnoringAsciiCase(const wchar_t* left, const wchar_t* right) {
+  for (; *left != L'\0' && *right != L'\0'; ++left, ++right) {
+    if (ToLowerAscii(*left) != ToLowerAscii(*right)) return false;
+  }
+  return *left == *right;
+}
+
+// The text after the last backslash, or the whole text without one.
+const wchar_t* FileNameOf(const wchar_t* path) {
+  const wchar_t* lastBackslash = std::wcsrchr(path, L'\\');
+  return lastBackslash != nullptr ? lastBackslash + 1 : path;
+}
+
+// "<folder>\<name>.lnk" into a 260-unit buffer; false when it would not fit.
+bool FormShortcutPath(const wchar_t* folder, const wchar_t* name,
+                      wchar_t (&out)[kPathBufferSize]) {
+  return CopyToPathBuffer(std::wstring(folder) + L"\\" + name + L".lnk", out);
+}
+
+struct ShortcutPlan {
+  const wchar_t* oldName;
+  const wchar_t* newName;  // null when the shortcut keeps its name
+  wchar_t oldPath[kPathBufferSize];
+  wchar_t newPath[kPathBufferSize];
+  bool oldExists;
+};
+
+struct ShortcutProperties {
+  const wchar_t* target;
+  const wchar_t* description;
+  const wchar_t* iconPath;
+  const wchar_t* workingFolder;
+};
+
+// An F5 press for the desktop and a flushed association change, so the
+// shell drops the removed shortcut from view at once.
+void RemoveShortcut(const wchar_t* path) {
+  ::DeleteFileW(path);
+  ::PostMessageW(::GetDesktopWindow(), WM_KEYDOWN, VK_F5, 0);
+  ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
+}
+
+void RefreshIcon(IShellLinkW* link, const wchar_t* iconPath) {
+  if (IsGiven(iconPath) && Exists(iconPath)) {
+    link->SetIconLocation(iconPath, 0);
+    return;
+  }
+  // Without the icon file the shortcut keeps the icon it has.
+  wchar_t present[kPathBufferSize] = {};
+  int index = 0;
+  if (SUCCEEDED(link->GetIconLocation(present, kPathBufferSize, &index))) {
+    link->SetIconLocation(present, index);
+  }
+}
+
+// Runs with COM initialised; every interface is released before returning.
+int RefreshShortcut(const ShortcutPlan& plan, const ShortcutProperties& properties) {
+  ScopedComPtr<IShellLinkW> link;
+  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(link.Receive())))) {
+    return kShortcutNotLoaded;
+  }
+  ScopedComPtr<IPersistFile> file;
+  if (FAILED(link.Get()->QueryInterface(IID_IPersistFile,
+                                        reinterpret_cast<void**>(file.Receive())))) {
+    return kShortcutNotLoaded;
+  }
+
+  // The old target is read in its short form; its file name decides below
+  // whether the old shortcut was the launcher's own.
+  wchar_t oldTarget[kPathBufferSize] = {};
+  if (plan.oldExists) {
+    file.Get()->Load(plan.oldPath, STGM_READWRITE);
+    if (FAILED(link.Get()->GetPath(oldTarget, kPathBufferSize, nullptr, SLGP_SHORTPATH))) {
+      return kShortcutNotLoaded;
+    }
+  } else if (FAILED(file.Get()->Load(plan.newPath, STGM_READWRITE))) {
+    return kShortcutNotLoaded;
+  }
+  oldTarget[kPathBufferSize - 1] = L'\0';  // a target filling the buffer stays terminated
+
+  link.Get()->Resolve(nullptr, SLR_UPDATE);
+  if (IsGiven(properties.target)) link.Get()->SetPath(properties.target);
+  RefreshIcon(link.Get(), properties.iconPath);
+  if (IsGiven(properties.workingFolder)) link.Get()->SetWorkingDirectory(properties.workingFolder);
+  if (IsGiven(properties.description)) link.Get()->SetDescription(properties.description);
+
+  const wchar_t* savePath = plan.newName != nullptr ? plan.newPath : plan.oldPath;
+  if (FAILED(file.Get()->Save(savePath, TRUE))) return kShortcutSaveAttempted;
+
+  const bool renamed =
+      plan.newName != nullptr && !EqualsIgnoringAsciiCase(plan.oldName, plan.newName);
+  const bool pointedAtLauncher =
+      oldTarget[0] != L'\0' && IsGiven(properties.target) &&
+      EqualsIgnoringAsciiCase(FileNameOf(oldTarget), FileNameOf(properties.target));
+  if (plan.oldExists && renamed && pointedAtLauncher) RemoveShortcut(plan.oldPath);
+  return kShortcutSaveAttempted;
+}
+
+}  // namespace
+
+int UpdateShortcutInFolder(const wchar_t* desktopFolder, const wchar_t* oldName,
+                           const wchar_t* newName, const wchar_t* target,
+                           const wchar_t* description, const wchar_t* iconPath,
+                           const wchar_t* workingFolder) {
+  if (!IsGiven(oldName)) return kShortcutNoOldName;
+  if (!IsGiven(desktopFolder)) return kShortcutNoDesktop;
+
+  ShortcutPlan plan = {};
+  plan.oldName = oldName;
+  plan.newName = IsGiven(newName) ? newName : nullptr;
+  // A path that does not fit could only be cut short and name another file.
+  if (!FormShortcutPath(desktopFolder, oldName, plan.oldPath)) return kShortcutNotFound;
+  if (plan.newName != nullptr && !FormShortcutPath(desktopFolder, plan.newName, plan.newPath)) {
+    return kShortcutNotFound;
+  }
+  plan.oldExists = Exists(plan.oldPath);
+  const bool newExists = plan.newName != nullptr && Exists(plan.newPath);
+  if (!plan.oldExists && !newExists) return kShortcutNotFound;
+
+  const ShortcutProperties properties = {target, description, iconPath, workingFolder};
+  ScopedComInitializer com;
+  return RefreshShortcut(plan, properties);
+}
+
+int UpdateDesktopShortcut(const wchar_t* oldName, const wchar_t* newName, const wchar_t* target,
+                          const wchar_t* description, const wchar_t* iconPath,
+                          const wchar_t* workingFolder) {
+  if (!IsGiven(oldName)) return kShortcutNoOldName;
+
+  ScopedItemIdList desktopItem;
+  if (::SHGetFolderLocation(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, nullptr, 0,
+                            desktopItem.Receive()) != S_OK) {
+    return kShortcutNoDesktop;
+  }
+  // An empty folder would put the shortcut paths at the root of the current
+  // drive.
+  wchar_t desktopFolder[kPathBufferSize] = {};
+  if (!::SHGetPathFromIDListW(desktopItem.Get(), desktopFolder) || desktopFolder[0] == L'\0') {
+    return kShortcutNoDesktop;
+  }
+  return UpdateShortcutInFolder(desktopFolder, oldName, newName, target, description, iconPath,
+                                workingFolder);
+}
+
+}  // namespace launcher

@@ -1,0 +1,273 @@
+// Shortcuts made on the all-users desktop with the real shell link object,
+// refreshed by the launcher's operation and read back the same way.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "desktop/desktop_shortcut.h"
+#include "tests/desktop/shortcut_rig.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace desktop_testing;
+using namespace testing_support;
+using launcher::UpdateDesktopShortcut;
+using launcher::UpdateShortcutInFolder;
+
+class DesktopShortcut : public ::testing::Test {
+ protected:
+  DesktopShortcut()
+      : desktop_(PublicDesktop()),
+        links_(desktop_),
+        oldName_(UniqueName(L"\x6C83\x5170 old")),
+        newName_(UniqueName(L"\x6C83\x5170 new")),
+        oldPath_(links_.PathOf(oldName_)),
+        newPath_(links_.PathOf(newName_)) {
+    launcher_ = install_ / L"launcher.exe";
+    WriteFileBytes(launcher_, "MZ");
+    icon_ = install_.Path() + L"//vorlan.ico";
+    ::CopyFileW((BinFolder() + L"\\test_vorlan.ico").c_str(), (install_ / L"vorlan.ico").c_str(),
+                FALSE);
+    WriteFileBytes(previous_ / L"launcher.exe", "MZ");
+    WriteFileBytes(previous_ / L"other.exe", "MZ");
+  }
+
+  // A shortcut as an earlier installation left it.
+  LinkProperties Earlier(const std::wstring& targetName = L"launcher.exe") const {
+    LinkProperties link;
+    link.target = previous_ / targetName;
+    link.arguments = L"--from-desktop \"x y\"";
+    link.workingFolder = previous_.Path();
+    link.description = L"earlier description";
+    link.iconPath = L"C:\\windows\\system32\\shell32.dll";
+    link.iconIndex = 3;
+    link.showCommand = SW_SHOWMAXIMIZED;
+    link.hotKey = MAKEWORD('V', HOTKEYF_CONTROL | HOTKEYF_ALT);
+    return link;
+  }
+
+  // What a refresh of the loaded shortcut must give: the launcher's own
+  // target, folder, icon and description, everything else as loaded.
+  LinkProperties Refreshed(const LinkProperties& loaded) const {
+    LinkProperties link = loaded;
+    link.target = launcher_;
+    link.workingFolder = install_.Path();
+    link.description = L"vorlan";
+    link.iconPath = icon_;
+    link.iconIndex = 0;
+    return link;
+  }
+
+  int Update(const wchar_t* oldName, const wchar_t* newName, const wchar_t* icon = nullptr) {
+    return UpdateDesktopShortcut(oldName, newName, launcher_.c_str(), L"vorlan",
+                                 icon != nullptr ? icon : icon_.c_str(), install_.Path().c_str());
+  }
+
+  void Write(const std::wstring& path, const LinkProperties& link) {
+    ASSERT_TRUE(WriteLink(path, link)) << Narrow(path);
+  }
+
+  void ExpectLink(const std::wstring& path, const LinkProperties& expected) {
+    ASSERT_TRUE(FileExists(path)) << Narrow(path);
+    const LinkProperties actual = ReadLink(path);
+    EXPECT_TRUE(actual == expected) << "actual:   " << Describe(actual)
+                                    << "\nexpected: " << Describe(expected);
+  }
+
+  TestFolder install_;
+  TestFolder previous_;
+  std::wstring desktop_;
+  DesktopLinks links_;
+  std::wstring oldName_, newName_, oldPath_, newPath_;
+  std::wstring launcher_, icon_;
+};
+
+TEST_F(DesktopShortcut, NothingHappensWithoutAnOldNameOrAShortcutOnTheAllUsersDesktop) {
+  EXPECT_EQ(Update(oldName_.c_str(), newName_.c_str()), launcher::kShortcutNotFound);
+  EXPECT_EQ(Update(oldName_.c_str(), nullptr), launcher::kShortcutNotFound);
+
+  // A shortcut on the user's own desktop is not considered.
+  DesktopLinks ownLinks(UserDesktop());
+  const std::wstring ownPath = ownLinks.PathOf(oldName_);
+  Write(ownPath, Earlier());
+  const std::vector<char> ownBefore = ReadFileBytes(ownPath);
+  EXPECT_EQ(Update(oldName_.c_str(), newName_.c_str()), launcher::kShortcutNotFound);
+  EXPECT_EQ(ReadFileBytes(ownPath), ownBefore);
+  EXPECT_FALSE(FileExists(oldPath_));
+  EXPECT_FALSE(FileExists(newPath_));
+
+  // Only new names configured: nothing, even with the new shortcut present.
+  Write(newPath_, Earlier());
+  const std::vector<char> newBefore = ReadFileBytes(newPath_);
+  EXPECT_EQ(Update(nullptr, newName_.c_str()), launcher::kShortcutNoOldName);
+  EXPECT_EQ(Update(L"", newName_.c_str()), launcher::kShortcutNoOldName);
+  EXPECT_EQ(ReadFileBytes(newPath_), newBefore);
+}
+
+TEST_F(DesktopShortcut, WithoutANewNameTheOldShortcutIsRefreshedInPlace) {
+  Write(oldPath_, Earlier());
+  const LinkProperties loaded = ReadLink(oldPath_);
+  EXPECT_EQ(Update(oldName_.c_str(), nullptr), launcher::kShortcutSaveAttempted);
+  ExpectLink(oldPath_, Refreshed(loaded));
+  // An empty new name is no name either.
+  EXPECT_EQ(Update(oldName_.c_str(), L""), launcher::kShortcutSaveAttempted);
+  ExpectLink(oldPath_, Refreshed(loaded));
+  EXPECT_FALSE(FileExists(newPath_));
+}
+
+TEST_F(DesktopShortcut, TheLaunchersOldShortcutMovesToTheNewName) {
+  // The target's file name is compared without letter case.
+  WriteFileBytes(previous_ / L"LAUNCHER.EXE", "MZ");
+  for (const wchar_t* targetName : {L"launcher.exe", L"LAUNCHER.EXE"}) {
+    Write(oldPath_, Earlier(targetName));
+    const LinkProperties loaded = ReadLink(oldPath_);
+    EXPECT_EQ(Update(oldName_.c_str(), newName_.c_str()), launcher::kShortcutSaveAttempted);
+    ExpectLink(newPath_, Refreshed(loaded));
+    EXPECT_FALSE(FileExists(oldPath_)) << Narrow(targetName);
+    ::DeleteFileW(newPath_.c_str());
+  }
+}
+
+TEST_F(DesktopShortcut, AShortcutNotPointingAtTheLauncherIsCopiedButKept) {
+  Write(oldPath_, Earlier(L"other.exe"));
+  const LinkProperties loaded = ReadLink(oldPath_);
+  const std::vector<char> before = ReadFileBytes(oldPath_);
+  EXPECT_EQ(Update(oldName_.c_str(), newName_.c_str()), launcher::kShortcutSaveAttempted);
+  ExpectLink(newPath_, Refreshed(loaded));
+  EXPECT_EQ(ReadFileBytes(oldPath_), before);
+
+  // Without a target to compare with, the old shortcut stays too.
+  ::DeleteFileW(newPath_.c_str());
+  Write(oldPath_, Earlier());
+  EXPECT_EQ(UpdateDesktopShortcut(oldName_.c_str(), newName_.c_str(), nullptr, nullptr, nullptr,
+                                  nullptr),
+            launcher::kShortcutSaveAttempted);
+  EXPECT_EQ(ReadLink(newPath_).target, Earlier().target);
+  EXPECT_TRUE(FileExists(oldPath_));
+}
+
+TEST_F(DesktopShortcut, AShortcutUnderTheNewNameAloneIsRefreshedInPlace) {
+  Write(newPath_, Earlier(L"other.exe"));
+  const LinkProperties loaded = ReadLink(newPath_);
+  EXPECT_EQ(Update(oldName_.c_str(), newName_.c_str()), launcher::kShortcutSaveAttempted);
+  ExpectLink(newPath_, Refreshed(loaded));
+  EXPECT_FALSE(FileExists(oldPath_));
+}
+
+TEST_F(DesktopShortcut, WithBothPresentTheOldOneOverwritesTheNewOne) {
+  Write(oldPath_, Earlier());
+  LinkProperties stale = Earlier(L"other.exe");
+  stale.arguments = L"stale";
+  stale.hotKey = 0;
+  Write(newPath_, stale);
+  const LinkProperties loaded = ReadLink(oldPath_);
+  EXPECT_EQ(Update(oldName_.c_str(), newName_.c_str()), launcher::kShortcutSaveAttempted);
+  ExpectLink(newPath_, Refreshed(loaded));
+  EXPECT_FALSE(FileExists(oldPath_));
+}
+
+TEST_F(DesktopShortcut, ANewNameDifferingOnlyInLetterCaseRemovesNothing) {
+  Write(oldPath_, Earlier());
+  const LinkProperties loaded = ReadLink(oldPath_);
+  std::wstring upper = oldName_;
+  for (wchar_t& c : upper) {
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  }
+  ASSERT_NE(upper, oldName_);
+  EXPECT_EQ(Update(oldName_.c_str(), upper.c_str()), launcher::kShortcutSaveAttempted);
+  ExpectLink(desktop_ + L"\\" + upper + L".lnk", Refreshed(loaded));
+}
+
+TEST_F(DesktopShortcut, WithoutTheIconFileTheShortcutKeepsItsIcon) {
+  Write(oldPath_, Earlier());
+  const LinkProperties loaded = ReadLink(oldPath_);
+  const std::wstring missing = install_.Path() + L"//missing.ico";
+  EXPECT_EQ(Update(oldName_.c_str(), newName_.c_str(), missing.c_str()),
+            launcher::kShortcutSaveAttempted);
+  LinkProperties expected = Refreshed(loaded);
+  expected.iconPath = loaded.iconPath;
+  expected.iconIndex = loaded.iconIndex;
+  ExpectLink(newPath_, expected);
+}
+
+TEST_F(DesktopShortcut, AShortcutThatDoesNotLoadIsLeftAsItIs) {
+  WriteFileBytes(newPath_, "not a shell link");
+  EXPECT_EQ(Update(oldName_.c_str(), newName_.c_str()), launcher::kShortcutNotLoaded);
+  EXPECT_EQ(ReadFileBytes(newPath_), std::vector<char>({'n', 'o', 't', ' ', 'a', ' ', 's', 'h',
+                                                        'e', 'l', 'l', ' ', 'l', 'i', 'n', 'k'}));
+  EXPECT_FALSE(FileExists(oldPath_));
+}
+
+TEST_F(DesktopShortcut, AFailedSaveKeepsTheOldShortcut) {
+  Write(oldPath_, Earlier());
+  const std::vector<char> before = ReadFileBytes(oldPath_);
+  // A folder under the new name cannot be written as a file.
+  ASSERT_TRUE(::CreateDirectoryW(newPath_.c_str(), nullptr));
+  EXPECT_EQ(Update(oldName_.c_str(), newName_.c_str()), launcher::kShortcutSaveAttempted);
+  EXPECT_TRUE(FolderExists(newPath_));
+  EXPECT_EQ(ReadFileBytes(oldPath_), before);
+  ::RemoveDirectoryW(newPath_.c_str());
+}
+
+// The desktop folder given directly, so that its length can be chosen.
+class ShortcutPathLimit : public ::testing::Test {
+ protected:
+  // A desktop folder of exactly the given length under the test's folder.
+  std::wstring DesktopOfLength(std::size_t length) {
+    std::wstring path = root_.Path() + L"\\";
+    path += std::wstring(length - path.size(), L'd');
+    CreateFolders(path);
+    return path;
+  }
+  LinkProperties ToLauncher() const {
+    LinkProperties link;
+    link.target = target_;
+    return link;
+  }
+  int Update(const std::wstring& desktop, const std::wstring& oldName,
+             const std::wstring& newName) {
+    return UpdateShortcutInFolder(desktop.c_str(), oldName.c_str(), newName.c_str(),
+                                  target_.c_str(), L"vorlan", nullptr, root_.Path().c_str());
+  }
+
+  TestFolder root_;
+  std::wstring target_ = root_ / L"launcher.exe";
+};
+
+TEST_F(ShortcutPathLimit, APathBeyond259UnitsChangesNothing) {
+  // Folder, backslash, name and ".lnk": 200 + 1 + 54 + 4 = 259 units.
+  const std::wstring desktop = DesktopOfLength(200);
+  const std::wstring oldName(54, L'o');
+  const std::wstring oldPath = desktop + L"\\" + oldName + L".lnk";
+  ASSERT_TRUE(WriteLink(oldPath, ToLauncher()));
+  const std::vector<char> before = ReadFileBytes(oldPath);
+
+  // A new name one unit too long, an old name one unit too long and a folder
+  // that alone exceeds the buffers.
+  EXPECT_EQ(Update(desktop, oldName, std::wstring(55, L'n')), launcher::kShortcutNotFound);
+  EXPECT_EQ(Update(desktop, oldName, std::wstring(400, L'n')), launcher::kShortcutNotFound);
+  EXPECT_EQ(Update(desktop, std::wstring(55, L'o'), oldName), launcher::kShortcutNotFound);
+  EXPECT_EQ(Update(desktop + L"\\" + std::wstring(300, L'x'), L"a", L"b"),
+            launcher::kShortcutNotFound);
+  EXPECT_EQ(ReadFileBytes(oldPath), before);
+  const std::wstring newPath = desktop + L"\\" + std::wstring(54, L'n') + L".lnk";
+  EXPECT_FALSE(FileExists(newPath));
+
+  // At 259 units the move works.
+  EXPECT_EQ(Update(desktop, oldName, std::wstring(54, L'n')), launcher::kShortcutSaveAttempted);
+  EXPECT_TRUE(FileExists(newPath));
+  EXPECT_FALSE(FileExists(oldPath));
+}
+
+TEST_F(ShortcutPathLimit, AnEmptyDesktopFolderIsNotLocated) {
+  EXPECT_EQ(UpdateShortcutInFolder(L"", L"a", L"b", nullptr, nullptr, nullptr, nullptr),
+            launcher::kShortcutNoDesktop);
+  EXPECT_EQ(UpdateShortcutInFolder(nullptr, L"a", L"b", nullptr, nullptr, nullptr, nullptr),
+            launcher::kShortcutNoDesktop);
+}
+
+}  // namespace
