@@ -63,21 +63,21 @@ void fixed_streambuf::terminate() { *pptr() = '\0'; }
 
 }  // namespace helpers
 
-LogData::LogData(LogLevel level) : out(&buffer), level(level) {}
+LogData::LogData(LogLevel recordLevel) : out(&buffer), level(recordLevel) {}
 
 LogData::~LogData() = default;
 
 BaseLogger::~BaseLogger() = default;
 
 LogMessage::LogMessage(const char* sourcePath, std::uint32_t line, LogLevel level,
-                       BaseLogger& logger)
-    : LogMessage(sourcePath, line, level, logger, NoHeader()) {
+                       BaseLogger& receiver)
+    : LogMessage(sourcePath, line, level, receiver, NoHeader()) {
   LogMessage::writeHeader();
 }
 
 LogMessage::LogMessage(const char* sourcePath, std::uint32_t line, LogLevel level,
-                       BaseLogger& logger, NoHeader)
-    : logger(&logger), data(new LogData(level)) {
+                       BaseLogger& receiver, NoHeader)
+    : logger(&receiver), data(new LogData(level)) {
   data->sourcePath = sourcePath;
   data->sourceName = SourceNameOf(sourcePath);
   data->line = line;
@@ -93,7 +93,7 @@ LogMessage::~LogMessage() {
     finish();
   } catch (...) {
   }
-  if (!deleteData) data.release();  // the logger kept it
+  if (!deleteData) static_cast<void>(data.release());  // the logger kept it
 }
 
 void LogMessage::writeHeader() {
@@ -139,8 +139,10 @@ bool OstreamLogger::deliver(LogData* data) {
 
 StdErrLogger::StdErrLogger() : OstreamLogger(&std::cerr) {}
 
-// The base keeps only the address of debugStream, which is built right after it.
-OutputDebugStringLogger::OutputDebugStringLogger() : OstreamLogger(&debugStream) {}
+// debugStream is built after the base, so the base learns of it afterwards.
+OutputDebugStringLogger::OutputDebugStringLogger() : OstreamLogger(nullptr) {
+  target = &debugStream;
+}
 
 FilteringLogger::~FilteringLogger() {
   if (ownsNext) delete next;

@@ -75,7 +75,7 @@ class fixed_streambuf : public std::streambuf {
 // One record: its text and what is known about where and when it started.
 class LogData {
  public:
-  explicit LogData(LogLevel level);
+  explicit LogData(LogLevel recordLevel);
   virtual ~LogData();
   LogData(const LogData&) = delete;
   LogData& operator=(const LogData&) = delete;
@@ -106,7 +106,7 @@ class LogMessage {
  public:
   // Starts the record and writes the base header: the level name padded to
   // five characters, " - ", the source name and "(line): ".
-  LogMessage(const char* sourcePath, std::uint32_t line, LogLevel level, BaseLogger& logger);
+  LogMessage(const char* sourcePath, std::uint32_t line, LogLevel level, BaseLogger& receiver);
   // Delivers the record if that has not happened yet, then deletes it unless
   // the logger kept it.
   virtual ~LogMessage();
@@ -144,7 +144,7 @@ class LogMessage {
  protected:
   struct NoHeader {};
   // Starts the record without a header, for messages that write their own.
-  LogMessage(const char* sourcePath, std::uint32_t line, LogLevel level, BaseLogger& logger,
+  LogMessage(const char* sourcePath, std::uint32_t line, LogLevel level, BaseLogger& receiver,
              NoHeader);
 
   BaseLogger* logger;
@@ -156,7 +156,7 @@ class LogMessage {
 // Writes each record's text to a stream and flushes it.
 class OstreamLogger : public BaseLogger {
  public:
-  explicit OstreamLogger(std::ostream* target) : target(target) {}
+  explicit OstreamLogger(std::ostream* stream) : target(stream) {}
   // Always true: a failing stream is not reported.
   bool deliver(LogData* data) override;
 
@@ -182,8 +182,8 @@ class OutputDebugStringLogger : public OstreamLogger {
 // Drops records below a minimum level and passes the others on.
 class FilteringLogger : public BaseLogger {
  public:
-  FilteringLogger(LogLevel minLevel, BaseLogger* next, bool ownsNext)
-      : minLevel(minLevel), next(next), ownsNext(ownsNext) {}
+  FilteringLogger(LogLevel minimum, BaseLogger* downstream, bool ownsDownstream)
+      : minLevel(minimum), next(downstream), ownsNext(ownsDownstream) {}
   ~FilteringLogger() override;
   FilteringLogger(const FilteringLogger&) = delete;
   FilteringLogger& operator=(const FilteringLogger&) = delete;

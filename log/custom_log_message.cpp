@@ -15,9 +15,9 @@ std::string FormatSystemHeader(const std::string& tag, cpplog::LogLevel level, c
 }
 
 CustomLogMessage::CustomLogMessage(const char* sourcePath, std::uint32_t line,
-                                   cpplog::LogLevel level, cpplog::BaseLogger& logger,
-                                   const char* functionName)
-    : LogMessage(sourcePath, line, level, logger, NoHeader()), functionName(functionName) {
+                                   cpplog::LogLevel level, cpplog::BaseLogger& receiver,
+                                   const char* function)
+    : LogMessage(sourcePath, line, level, receiver, NoHeader()), functionName(function) {
   CustomLogMessage::writeHeader();
 }
 

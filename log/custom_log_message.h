@@ -19,7 +19,7 @@ class CustomLogMessage : public cpplog::LogMessage {
  public:
   // The function name is kept with the message; no header prints it.
   CustomLogMessage(const char* sourcePath, std::uint32_t line, cpplog::LogLevel level,
-                   cpplog::BaseLogger& logger, const char* functionName);
+                   cpplog::BaseLogger& receiver, const char* function);
 
   void writeHeader() override;
 

@@ -33,15 +33,9 @@ TEST(SystemHeader, NumbersCarryNoLeadingZeros) {
   EXPECT_EQ(kDecember7Header.size(), 28u);
   EXPECT_EQ(n_log::FormatSystemHeader("VOV", cpplog::kWarn, cpplog::ToUtc(UtcStamp(2000, 10, 31, 0, 0, 0))),
             "[VOV][W][2000-10-31 0:0:0] ");
-}
-
-TEST(SystemHeader, EveryLevelHasItsLetterAndAnyOtherValueIsO) {
-  const char* const letters[] = {"T", "D", "I", "W", "E", "F", "O", "O"};
-  for (cpplog::LogLevel level = 0; level < 8; ++level) {
-    EXPECT_EQ(cpplog::LevelLetter(level), std::string(letters[level])) << level;
-  }
-  EXPECT_EQ(cpplog::LevelLetter(0xFFFFFFFFu), std::string("O"));
+  // Levels above FATAL print O.
   EXPECT_EQ(RecordFor("x", 6).substr(0, 9), "[VOV][O][");
+  EXPECT_EQ(RecordFor("x", 0xFFFFFFFFu).substr(0, 9), "[VOV][O][");
 }
 
 TEST(SystemHeader, ARecordStartsWithItAndCarriesTheTimeItStarted) {
@@ -59,19 +53,6 @@ TEST(SystemHeader, ARecordStartsWithItAndCarriesTheTimeItStarted) {
   }
   ASSERT_EQ(logger.texts.size(), 1u);
   EXPECT_EQ(logger.texts[0], "[VOV][I][2026-1-2 3:4:5] class path: vorlan.exe\n");
-}
-
-TEST(SystemHeader, TheRealClockGivesTheCurrentUtcTime) {
-  RecordingLogger logger;
-  const std::int64_t before = std::time(nullptr);
-  n_log::CustomLogMessage(__FILE__, __LINE__, cpplog::kInfo, logger, __func__) << "now";
-  const std::int64_t after = std::time(nullptr);
-  ASSERT_EQ(logger.texts.size(), 1u);
-  bool matched = false;
-  for (std::int64_t t = before; t <= after; ++t) {
-    matched |= logger.texts[0] == n_log::FormatSystemHeader("VOV", cpplog::kInfo, cpplog::ToUtc(t)) + "now\n";
-  }
-  EXPECT_TRUE(matched) << logger.texts[0];
 }
 
 TEST(BaseHeader, PadsTheLevelNameAndNamesTheSourceFileAndLine) {
@@ -140,18 +121,6 @@ TEST(RecordText, WideTextIsConvertedToTheChineseCodePage) {
   EXPECT_EQ(logger.texts[1], kDecember7Header + "par: \n");
 }
 
-TEST(Delivery, ARecordIsDeliveredOnceAndThenDeleted) {
-  RecordingLogger logger;
-  {
-    cpplog::LogMessage message(__FILE__, __LINE__, cpplog::kInfo, logger);
-    message << "once";
-    message.finish();
-    message.finish();
-    EXPECT_NE(message.getData(), nullptr);
-  }
-  EXPECT_EQ(logger.texts.size(), 1u);
-}
-
 TEST(Delivery, ALoggerThatAnswersFalseKeepsTheRecord) {
   RecordingLogger keeper(false);
   cpplog::LogData* delivered = nullptr;
@@ -195,25 +164,10 @@ TEST(Filter, ALevelBelowTheMinimumIsDroppedAndCountsAsHandled) {
   cpplog::LogData* high = new cpplog::LogData(0xFFFFFFFFu);
   EXPECT_FALSE(filter.deliver(high));
   EXPECT_EQ(next.texts.size(), 1u);
-}
 
-TEST(Filter, WithoutADownstreamLoggerNothingIsDelivered) {
-  cpplog::FilteringLogger filter(0, nullptr, false);
-  cpplog::LogData record(2);
-  EXPECT_FALSE(filter.deliver(&record));
-}
-
-TEST(Filter, DeletesItsDownstreamLoggerOnlyWhenItOwnsIt) {
-  static int destroyed = 0;
-  struct CountedLogger : RecordingLogger {
-    ~CountedLogger() override { ++destroyed; }
-  };
-  destroyed = 0;
-  { cpplog::FilteringLogger owner(0, new CountedLogger, true); }
-  EXPECT_EQ(destroyed, 1);
-  CountedLogger borrowed;
-  { cpplog::FilteringLogger user(0, &borrowed, false); }
-  EXPECT_EQ(destroyed, 1);
+  // Without a downstream logger nothing is delivered.
+  cpplog::FilteringLogger alone(0, nullptr, false);
+  EXPECT_FALSE(alone.deliver(&low));
 }
 
 TEST(StreamLogger, WritesTheWholeTextAndFlushes) {

@@ -2,8 +2,9 @@
 launcher_add_test(log_unit_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/cpplog_test.cpp ${CMAKE_CURRENT_LIST_DIR}/zm_logger_test.cpp)
 
-# These programs serve as the one debug-output viewer while they run, so they
-# share the lock of the launcher tests.
+# This program serves as the debug-output viewer while it runs; a launcher
+# started meanwhile by another test could wait on it, so it takes the lock of
+# the tests that start launchers.
 launcher_add_test(log_debug_output_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/debug_output_test.cpp
   LOCKS client_processes)

@@ -115,19 +115,6 @@ TEST(Composite, AnEmptyListAnswersTrue) {
   EXPECT_TRUE(Offer(composite));
 }
 
-TEST(SystemLoggers, PassEveryLevelToTheirOwnStreams) {
-  cpplog::ZmStdLogger standard;
-  cpplog::ZmDbgLogger debug;
-  EXPECT_EQ(standard.getMinLevel(), 0u);
-  EXPECT_EQ(debug.getMinLevel(), 0u);
-  EXPECT_NE(dynamic_cast<cpplog::StdErrLogger*>(standard.getNext()), nullptr);
-  EXPECT_NE(dynamic_cast<cpplog::OutputDebugStringLogger*>(debug.getNext()), nullptr);
-
-  CapturedStdErr stderrText;
-  cpplog::LogMessage(__FILE__, __LINE__, 0xFFFFFFFFu, standard) << "any level";
-  EXPECT_NE(stderrText.Text().find("any level\n"), std::string::npos);
-}
-
 TEST(ProcessLogger, IsReadyBeforeMainWithTheDebuggerOutputFirst) {
   EXPECT_EQ(n_log::logTag, "VOV");
   const ZmLogger& logger = n_log::processLogger;
