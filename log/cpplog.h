@@ -118,7 +118,7 @@ class LogMessage {
   void finish();
 
   std::ostream& getStream() { return data->out; }
-  // Null once a logger has kept the record.
+  // The record; after delivery it may belong to the logger.
   LogData* getData() { return data.get(); }
 
   template <typename T>
