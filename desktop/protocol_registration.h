@@ -1,0 +1,20 @@
+// Points the "quintarelox" URL protocol at the running launcher, so that links
+// opened through the shell start it with the link as its command line.
+#pragma once
+
+#include <string>
+
+namespace launcher {
+
+// HKEY_CLASSES_ROOT, the key whose default value holds the protocol's open command.
+constexpr wchar_t kProtocolCommandKey[] = L"quintarelox\\shell\\open\\command";
+
+// The open command for a launcher at this path: "<path>" "%1".
+std::wstring FormatOpenCommand(const std::wstring& launcherPath);
+
+// Rewrites the open command to name this launcher. Every outcome is final
+// here: a path that cannot be read is reported on standard output, a value
+// that cannot be set is logged, and the caller goes on either way.
+void WriteRegFun();
+
+}  // namespace launcher
