@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -220,20 +219,6 @@ TEST_F(SingleInstance, TerminationHoldsAnyNumberOfProcesses) {
 
   launcher::TerminateProcesses(manyIds);
   ExpectAllEnded(clients);
-}
-
-TEST_F(SingleInstance, ProcessIdsAreListedByExactName) {
-  TestFolder folder;
-  InstallLauncher(folder.Path());
-  std::vector<DWORD> clients = StartClients(folder.Path(), 3, kNoPipe);
-  ASSERT_EQ(clients.size(), 3u);
-  TestFolder strangerFolder;  // Wine would see Vorlan.exe and vorlan.exe as one file
-  ASSERT_EQ(StartStrangers(strangerFolder.Path(), L"Vorlan.exe").size(), 1u);
-
-  std::vector<DWORD> listed = launcher::ProcessIdsNamed(L"vorlan.exe");
-  std::sort(listed.begin(), listed.end());
-  std::sort(clients.begin(), clients.end());
-  EXPECT_EQ(listed, clients);
 }
 
 bool IsDebugPrivilegeEnabled() {
