@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/client_contract.h"
 #include "launcher/client_handoff.h"
 #include "launcher/launch_command.h"
 #include "tests/launcher/client_rig.h"
@@ -85,13 +86,20 @@ TEST_F(ClientHandoff, WithoutAPipeTheExitCodeIsOne) {
   EXPECT_TRUE(WaitForMessages(folder_.Path(), 1, 300).empty());
 }
 
+// Present, but with no free instance at this moment.
+bool IsClientPipeBusy() {
+  return !::WaitNamedPipeW(launcher::kClientPipeName, 1) && ::GetLastError() == ERROR_SEM_TIMEOUT;
+}
+
 TEST_F(ClientHandoff, APipeBusyForAMomentStillGetsThePayload) {
-  StartClient({{L"VORLAN_BUSY_MS", L"700"}});
+  StartClient({{L"VORLAN_BUSY_MS", L"1200"}});
+  ASSERT_TRUE(IsClientPipeBusy());
   EXPECT_EQ(Deliver(L"busy=1"), std::string("busy=1\0", 7));
 }
 
 TEST_F(ClientHandoff, APipeThatStaysBusyGivesExitCodeOne) {
   StartClient({{L"VORLAN_BUSY_MS", L"8000"}});
+  ASSERT_TRUE(IsClientPipeBusy());
   const ULONGLONG start = ::GetTickCount64();
   EXPECT_EQ(SendToRunningClient(L"late"), 1);
   // Bounded: the launcher gives up long before the client frees its pipe.
