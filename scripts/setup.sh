@@ -80,4 +80,29 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w || true
 fi
+
+# The prompt's Chinese text needs a CJK font linked behind the dialog fonts,
+# and Wine draws the window frames itself (caption and close button), since the
+# test display runs no window manager. Checked in the saved registry first, so
+# a ready prefix costs nothing.
+FONT_LINK='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+registry_changed=0
+if ! grep -q '^"MS Shell Dlg"=str(7):"wqy-microhei' "$WINEPREFIX/system.reg" 2>/dev/null; then
+  for face in Tahoma "MS Shell Dlg"; do
+    wine reg add "$FONT_LINK" /v "$face" /t REG_MULTI_SZ \
+      /d "wqy-microhei.ttc,WenQuanYi Micro Hei" /f </dev/null >/dev/null 2>&1 || true
+  done
+  registry_changed=1
+fi
+if ! grep -q '^"Decorated"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
+    </dev/null >/dev/null 2>&1 || true
+  registry_changed=1
+fi
+# The server these calls started saves the registry when it exits, and must be
+# gone before a persistent one can start; a persistent one already running
+# keeps going, hence the bound.
+if [ "$registry_changed" = 1 ]; then
+  timeout 15 wineserver -w </dev/null >/dev/null 2>&1 || true
+fi
 echo "setup: ready"

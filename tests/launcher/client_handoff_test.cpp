@@ -1,0 +1,110 @@
+// The hand-off through the real pipe of a reference client under Wine: what
+// the client receives, byte for byte, and the exit code.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "launcher/client_contract.h"
+#include "launcher/client_handoff.h"
+#include "launcher/launch_command.h"
+#include "tests/launcher/client_rig.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace testing_support;
+using launcher::SendToRunningClient;
+
+class ClientHandoff : public ::testing::Test {
+ protected:
+  void SetUp() override { EndAllClients(); }
+  void TearDown() override { EndAllClients(); }
+
+  // Starts one client in the test's folder and waits for its pipe.
+  void StartClient(const std::map<std::wstring, std::wstring>& environment = {}) {
+    InstallLauncher(folder_.Path());
+    ASSERT_EQ(StartClients(folder_.Path(), 1, environment).size(), 1u);
+    if (environment.count(L"VORLAN_PIPE") == 0) {
+      ASSERT_TRUE(WaitForClientPipe());
+    }
+  }
+
+  // Sends payload and returns the one message the client received.
+  std::string Deliver(const std::wstring& payload) {
+    const std::size_t before = WaitForMessages(folder_.Path(), 0, 0).size();
+    EXPECT_EQ(SendToRunningClient(payload), 0);
+    const std::vector<std::string> messages = WaitForMessages(folder_.Path(), before + 1);
+    EXPECT_EQ(messages.size(), before + 1);
+    return messages.size() > before ? messages.back() : std::string("<none>");
+  }
+
+  TestFolder folder_;
+};
+
+TEST_F(ClientHandoff, TheQuotedLinkArrivesAsTextAndOneZeroByte) {
+  StartClient();
+  // The payload of "quintarelox://abc" as the protocol delivers it, quotes and all.
+  const launcher::LaunchCommand command =
+      launcher::ParseLaunchCommand(L"\"quintarelox://abc\"");
+  EXPECT_EQ(Deliver(command.Payload()), std::string("abc\"\0", 5));
+  EXPECT_EQ(Deliver(L""), std::string(1, '\0'));
+  EXPECT_EQ(Deliver(L"room=1&x=a b"), std::string("room=1&x=a b\0", 13));
+}
+
+TEST_F(ClientHandoff, CharactersTheCodePageLacksBecomeItsDefaultCharacter) {
+  StartClient();
+  CPINFO info = {};
+  ASSERT_TRUE(::GetCPInfo(CP_ACP, &info));
+  const char fallback = static_cast<char>(info.DefaultChar[0]);
+  // Georgian letters are in no ANSI code page of this system.
+  EXPECT_EQ(Deliver(L"a\x10D0\x10D1z"), std::string("a") + fallback + fallback + "z" + '\0');
+}
+
+TEST_F(ClientHandoff, APayloadOfAnySizeArrivesWhole) {
+  StartClient();
+  std::wstring payload;
+  for (int i = 0; i < 50000; ++i) payload += static_cast<wchar_t>(L'a' + i % 26);
+  const std::string expected = Narrow(payload) + '\0';
+  const std::string received = Deliver(payload);
+  EXPECT_EQ(received.size(), 50001u);
+  EXPECT_TRUE(received == expected) << "the message differs from the payload";
+  // Exactly at and just past the old 10240-byte mark.
+  EXPECT_EQ(Deliver(std::wstring(10239, L'q')), std::string(10239, 'q') + '\0');
+  EXPECT_EQ(Deliver(std::wstring(10240, L'q')), std::string(10240, 'q') + '\0');
+}
+
+TEST_F(ClientHandoff, WithoutAPipeTheExitCodeIsOne) {
+  // No client at all.
+  EXPECT_EQ(SendToRunningClient(L"abc"), 1);
+  // A client that serves no pipe.
+  StartClient({{L"VORLAN_PIPE", L"0"}});
+  EXPECT_EQ(SendToRunningClient(L"abc"), 1);
+  EXPECT_TRUE(WaitForMessages(folder_.Path(), 1, 300).empty());
+}
+
+// Present, but with no free instance at this moment.
+bool IsClientPipeBusy() {
+  return !::WaitNamedPipeW(launcher::kClientPipeName, 1) && ::GetLastError() == ERROR_SEM_TIMEOUT;
+}
+
+TEST_F(ClientHandoff, APipeBusyForAMomentStillGetsThePayload) {
+  StartClient({{L"VORLAN_BUSY_MS", L"1200"}});
+  ASSERT_TRUE(IsClientPipeBusy());
+  EXPECT_EQ(Deliver(L"busy=1"), std::string("busy=1\0", 7));
+}
+
+TEST_F(ClientHandoff, APipeThatStaysBusyGivesExitCodeOne) {
+  StartClient({{L"VORLAN_BUSY_MS", L"8000"}});
+  ASSERT_TRUE(IsClientPipeBusy());
+  const ULONGLONG start = ::GetTickCount64();
+  EXPECT_EQ(SendToRunningClient(L"late"), 1);
+  // Bounded: the launcher gives up long before the client frees its pipe.
+  EXPECT_LT(::GetTickCount64() - start, 7000u);
+  EXPECT_TRUE(WaitForMessages(folder_.Path(), 1, 300).empty());
+}
+
+}  // namespace

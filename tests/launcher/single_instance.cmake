@@ -1,0 +1,23 @@
+launcher_add_test(single_instance_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/single_instance_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/client_rig.cpp
+  LOCKS client_processes language_key)
+
+# The real message box, answered with the keyboard and the close button under
+# the test display.
+add_executable(promptprobe ${CMAKE_CURRENT_LIST_DIR}/prompt_probe.cpp)
+target_link_libraries(promptprobe PRIVATE test_support)
+target_compile_options(promptprobe PRIVATE ${LAUNCHER_WARNINGS})
+if(NOT MSVC)
+  target_link_options(promptprobe PRIVATE -municode)
+endif()
+add_dependencies(promptprobe launcher vorlan)
+
+foreach(scenario IN ITEMS escape-hands-off-the-link return-restarts-every-client
+                          close-button-is-cancel escape-without-pipe-exits-1)
+  add_test(NAME RestartPrompt.${scenario}
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/prompt_test.sh $<TARGET_FILE_DIR:promptprobe> ${scenario})
+  set_tests_properties(RestartPrompt.${scenario} PROPERTIES
+    TIMEOUT 120 SKIP_RETURN_CODE 77
+    RESOURCE_LOCK "client_processes;language_key")
+endforeach()

@@ -1,0 +1,258 @@
+// The guard against real reference clients under Wine. The prompt's answer is
+// given by the test; the real message box is answered by prompt_test.sh.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "launcher/single_instance.h"
+#include "tests/desktop/language_key_rig.h"
+#include "tests/launcher/client_rig.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace testing_support;
+using launcher::CheckSingleInstance;
+
+// A client that serves no pipe keeps these tests clear of the hand-off.
+const std::map<std::wstring, std::wstring> kNoPipe = {{L"VORLAN_PIPE", L"0"}};
+
+// Answers the prompt with a fixed button and remembers what it was shown.
+struct ScriptedPrompt {
+  int answer = IDCANCEL;
+  int shown = 0;
+  std::wstring text;
+  std::wstring caption;
+
+  launcher::RestartPrompt Fn() {
+    return [this](const wchar_t* t, const wchar_t* c) {
+      ++shown;
+      text = t;
+      caption = c;
+      return answer;
+    };
+  }
+};
+
+class SingleInstance : public ::testing::Test {
+ protected:
+  void SetUp() override { EndAllClients(); }
+  void TearDown() override {
+    EndAllClients();
+    for (DWORD id : strangers_) {
+      launcher::ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+      if (process) ::TerminateProcess(process.Get(), 0);
+      WaitUntilEnded(id);
+    }
+  }
+
+  // Processes not named vorlan.exe that the test started and ends itself.
+  std::vector<DWORD> StartStrangers(const std::wstring& folder, const std::wstring& imageName) {
+    ::CopyFileW((BinFolder() + L"\\vorlan.exe").c_str(), (folder + L"\\" + imageName).c_str(),
+                FALSE);
+    std::vector<DWORD> ids = StartClients(folder, 1, kNoPipe, imageName);
+    strangers_.insert(strangers_.end(), ids.begin(), ids.end());
+    return ids;
+  }
+
+  static void ExpectAllEnded(const std::vector<DWORD>& ids) {
+    for (DWORD id : ids) EXPECT_TRUE(WaitUntilEnded(id)) << "process " << id << " still runs";
+  }
+  static void ExpectAllRunning(const std::vector<DWORD>& ids) {
+    ::Sleep(300);  // a wrongly ended process has had time to go
+    for (DWORD id : ids) EXPECT_TRUE(IsProcessRunning(id)) << "process " << id << " was ended";
+  }
+
+  std::vector<DWORD> strangers_;
+  LanguageKey language_;
+};
+
+TEST_F(SingleInstance, WithNoClientTheLaunchGoesOnWithoutAPrompt) {
+  ScriptedPrompt prompt;
+  EXPECT_TRUE(CheckSingleInstance(false, prompt.Fn()));
+  EXPECT_TRUE(CheckSingleInstance(true, prompt.Fn()));
+  EXPECT_EQ(prompt.shown, 0);
+}
+
+TEST_F(SingleInstance, OkEndsEveryRunningClientAfterOnePrompt) {
+  TestFolder folder;
+  InstallLauncher(folder.Path());
+  const std::vector<DWORD> clients = StartClients(folder.Path(), 3, kNoPipe);
+  ASSERT_EQ(clients.size(), 3u);
+
+  ScriptedPrompt prompt;
+  prompt.answer = IDOK;
+  EXPECT_TRUE(CheckSingleInstance(false, prompt.Fn()));
+  EXPECT_EQ(prompt.shown, 1);
+  ExpectAllEnded(clients);
+}
+
+TEST_F(SingleInstance, CancelOrAnyOtherAnswerEndsNothing) {
+  TestFolder folder;
+  InstallLauncher(folder.Path());
+  const std::vector<DWORD> clients = StartClients(folder.Path(), 3, kNoPipe);
+  ASSERT_EQ(clients.size(), 3u);
+
+  // IDCANCEL is also what Esc and the close button give; 0 is a box that
+  // could not be shown.
+  for (int answer : {IDCANCEL, IDNO, 0}) {
+    ScriptedPrompt prompt;
+    prompt.answer = answer;
+    EXPECT_FALSE(CheckSingleInstance(false, prompt.Fn())) << "answer " << answer;
+    EXPECT_EQ(prompt.shown, 1);
+  }
+  ExpectAllRunning(clients);
+}
+
+TEST_F(SingleInstance, ForceEndsEveryClientWithoutAPrompt) {
+  TestFolder folder;
+  InstallLauncher(folder.Path());
+  const std::vector<DWORD> clients = StartClients(folder.Path(), 3, kNoPipe);
+  ASSERT_EQ(clients.size(), 3u);
+
+  ScriptedPrompt prompt;
+  EXPECT_TRUE(CheckSingleInstance(true, prompt.Fn()));
+  EXPECT_EQ(prompt.shown, 0);
+  ExpectAllEnded(clients);
+}
+
+TEST_F(SingleInstance, OnlyTheExactImageNameIsAClient) {
+  TestFolder folder;
+  const std::vector<DWORD> upper = StartStrangers(folder.Path(), L"VORLAN.EXE");
+  const std::vector<DWORD> longer = StartStrangers(folder.Path(), L"avorlan.exe");
+  ASSERT_EQ(upper.size(), 1u);
+  ASSERT_EQ(longer.size(), 1u);
+  ASSERT_EQ(ProcessesNamed(L"VORLAN.EXE"), upper) << "Wine changed the image name's case";
+  ASSERT_TRUE(ProcessesNamed(L"vorlan.exe").empty());
+
+  ScriptedPrompt prompt;
+  prompt.answer = IDOK;
+  EXPECT_TRUE(CheckSingleInstance(false, prompt.Fn()));
+  // Force with no client ends nothing either.
+  EXPECT_TRUE(CheckSingleInstance(true, prompt.Fn()));
+  EXPECT_EQ(prompt.shown, 0);
+  ExpectAllRunning(upper);
+  ExpectAllRunning(longer);
+}
+
+TEST_F(SingleInstance, AClientStartedFromAnotherFolderIsEnded) {
+  TestFolder launcherFolder;
+  TestFolder otherFolder(L"other place \x5BA2\x6237\x7AEF");
+  InstallLauncher(launcherFolder.Path());
+  InstallLauncher(otherFolder.Path());
+  const std::vector<DWORD> clients = StartClients(otherFolder.Path(), 1, kNoPipe);
+  ASSERT_EQ(clients.size(), 1u);
+
+  ScriptedPrompt prompt;
+  prompt.answer = IDOK;
+  EXPECT_TRUE(CheckSingleInstance(false, prompt.Fn()));
+  EXPECT_EQ(prompt.shown, 1);
+  ExpectAllEnded(clients);
+}
+
+TEST_F(SingleInstance, ThePromptSpeaksTheLanguageOfTheRegistryValue) {
+  TestFolder folder;
+  InstallLauncher(folder.Path());
+  ASSERT_EQ(StartClients(folder.Path(), 1, kNoPipe).size(), 1u);
+
+  const std::wstring chineseText = Widen(u8"检测到程序正在运行，是否重新打开!");
+  ASSERT_EQ(chineseText.size(), 17u);
+  EXPECT_EQ(chineseText[9], L'\xFF0C');
+
+  struct Case {
+    const wchar_t* value;  // null: no key at all
+    std::wstring text;
+    std::wstring caption;
+  } cases[] = {
+      {nullptr, chineseText, Widen(u8"提示")},
+      {L"zh-CN", chineseText, Widen(u8"提示")},
+      {L"en-US", L"Another program is already in progress, start new one?", L"Prompt"},
+      {L"en-us", chineseText, Widen(u8"提示")},
+  };
+  for (const Case& c : cases) {
+    if (c.value) {
+      language_.SetText(c.value);
+    } else {
+      language_.Remove();
+    }
+    ScriptedPrompt prompt;
+    EXPECT_FALSE(CheckSingleInstance(false, prompt.Fn()));
+    EXPECT_EQ(prompt.text, c.text);
+    EXPECT_EQ(prompt.caption, c.caption);
+  }
+}
+
+TEST_F(SingleInstance, TheLauncherWithTheForcePrefixRestartsTheClient) {
+  TestFolder folder;
+  const std::wstring launcher = InstallLauncher(folder.Path());
+  const std::vector<DWORD> clients = StartClients(folder.Path(), 2, kNoPipe);
+  ASSERT_EQ(clients.size(), 2u);
+
+  const ProcessResult result = RunLauncher(launcher, L"forcerun:quintarelox://room=1");
+  EXPECT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0u);
+  ExpectAllEnded(clients);
+  const std::vector<ClientRecord> records = WaitForClients(folder.Path(), 3);
+  ASSERT_EQ(records.size(), 3u);
+  const std::vector<DWORD> running = ProcessesNamed(L"vorlan.exe");
+  ASSERT_EQ(running.size(), 1u);
+  for (const ClientRecord& record : records) {
+    if (record.processId == running[0]) {
+      EXPECT_EQ(ParametersOf(record), L"room=1");
+    }
+  }
+}
+
+// More clients than any fixed list of handles would hold: every one of the
+// ids is opened and held at once, and every process ends.
+TEST_F(SingleInstance, TerminationHoldsAnyNumberOfProcesses) {
+  TestFolder folder;
+  InstallLauncher(folder.Path());
+  const std::vector<DWORD> clients = StartClients(folder.Path(), 3, kNoPipe);
+  ASSERT_EQ(clients.size(), 3u);
+  std::vector<DWORD> manyIds;
+  while (manyIds.size() < 3000) manyIds.insert(manyIds.end(), clients.begin(), clients.end());
+
+  launcher::TerminateProcesses(manyIds);
+  ExpectAllEnded(clients);
+}
+
+bool IsDebugPrivilegeEnabled() {
+  launcher::ScopedHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
+  LUID debug = {};
+  ::LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &debug);
+  DWORD size = 0;
+  ::GetTokenInformation(token.Get(), TokenPrivileges, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  if (!::GetTokenInformation(token.Get(), TokenPrivileges, buffer.data(), size, &size)) {
+    return false;
+  }
+  const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+  for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+    const LUID_AND_ATTRIBUTES& p = privileges->Privileges[i];
+    if (p.Luid.LowPart == debug.LowPart && p.Luid.HighPart == debug.HighPart) {
+      return (p.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+  }
+  return false;
+}
+
+TEST(DebugPrivilege, IsEnabledInTheOwnToken) {
+  launcher::ScopedHandle token;
+  ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.Receive()));
+  TOKEN_PRIVILEGES off = {};
+  off.PrivilegeCount = 1;
+  ::LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &off.Privileges[0].Luid);
+  ::AdjustTokenPrivileges(token.Get(), FALSE, &off, sizeof(off), nullptr, nullptr);
+  ASSERT_FALSE(IsDebugPrivilegeEnabled());
+
+  launcher::EnableDebugPrivilege();
+  EXPECT_TRUE(IsDebugPrivilegeEnabled());
+}
+
+}  // namespace
