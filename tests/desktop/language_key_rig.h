@@ -1,6 +1,6 @@
 // Holds HKEY_CURRENT_USER\SOFTWARE\vorlan\Language for one test: the test
 // writes the default value as it likes, and the key is put back as it was
-// (or removed) at the end. Tests that use it take the language_key lock.
+// (or removed) at the end. Tests that use it take the machine_state lock.
 #pragma once
 
 #include <windows.h>

@@ -2,4 +2,4 @@
 # shell. The launcher starts reference clients, so these share their lock.
 launcher_add_test(protocol_registration_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/protocol_registration_test.cpp
-  LOCKS client_processes)
+  LOCKS machine_state)

@@ -1,7 +1,7 @@
 launcher_add_test(single_instance_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/single_instance_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/client_rig.cpp
-  LOCKS client_processes language_key)
+  LOCKS machine_state)
 
 # The real message box, answered with the keyboard and the close button under
 # the test display.
@@ -19,5 +19,5 @@ foreach(scenario IN ITEMS escape-hands-off-the-link return-restarts-every-client
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/prompt_test.sh $<TARGET_FILE_DIR:promptprobe> ${scenario})
   set_tests_properties(RestartPrompt.${scenario} PROPERTIES
     TIMEOUT 120 SKIP_RETURN_CODE 77
-    RESOURCE_LOCK "client_processes;language_key")
+    RESOURCE_LOCK machine_state)
 endforeach()
