@@ -73,7 +73,7 @@ struct RegKeyTraits {
 template <typename Interface>
 struct ComTraits {
   static Interface* Empty() noexcept { return nullptr; }
-  static bool IsValid(Interface* p) noexcept { return p != nullptr; }
+  static bool IsValid(const Interface* p) noexcept { return p != nullptr; }
   static void Free(Interface* p) noexcept { p->Release(); }
 };
 

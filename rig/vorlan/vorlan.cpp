@@ -9,6 +9,9 @@
 // - It runs until the manual-reset event "vorlan_reference_exit" is set or it
 //   is ended.
 //
+// - Right after recording its command line it sets the event
+//   "vorlan_reference_started" when someone (a benchmark) has made it.
+//
 // Environment switches for tests: VORLAN_PIPE=0 serves no pipe;
 // VORLAN_BUSY_MS=n keeps the only pipe instance busy for n milliseconds
 // before the first message can be received.
@@ -167,6 +170,11 @@ void ServePipe(HANDLE exitEvent, DWORD busyMilliseconds) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   HANDLE exitEvent = ::CreateEventW(nullptr, TRUE, FALSE, kExitEventName);
   RecordCommandLine();
+  HANDLE started = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"vorlan_reference_started");
+  if (started != nullptr) {
+    ::SetEvent(started);
+    ::CloseHandle(started);
+  }
   const std::wstring busy = EnvironmentValue(L"VORLAN_BUSY_MS");
   if (EnvironmentValue(L"VORLAN_PIPE") == L"0") {
     ::WaitForSingleObject(exitEvent, INFINITE);

@@ -1,0 +1,175 @@
+// Launch speed: the time from starting launcher.exe to the start of the client
+// it starts, against starting the reference client directly, in one run under
+// the same warm Wine. The installation has a ProductConfig.xml and a shortcut
+// on the all-users desktop to refresh, and no staged update.
+//
+// Usage: launchbench.exe <installation folder> [rounds] [bare]
+// With "bare" there is no configuration and no shortcut: the launcher's own
+// fixed cost.
+// The folder must hold launcher.exe, vorlan.exe and vorlan.ico.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t kShortcutName[] = L"Quintarelox launch benchmark";
+
+LARGE_INTEGER Now() {
+  LARGE_INTEGER t;
+  ::QueryPerformanceCounter(&t);
+  return t;
+}
+
+double MillisecondsSince(LARGE_INTEGER start) {
+  LARGE_INTEGER frequency;
+  ::QueryPerformanceFrequency(&frequency);
+  return 1000.0 * static_cast<double>(Now().QuadPart - start.QuadPart) /
+         static_cast<double>(frequency.QuadPart);
+}
+
+bool WriteShortcut(const std::wstring& path, const std::wstring& target) {
+  IShellLinkW* link = nullptr;
+  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&link)))) {
+    return false;
+  }
+  link->SetPath(target.c_str());
+  IPersistFile* file = nullptr;
+  bool saved = false;
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+    saved = SUCCEEDED(file->Save(path.c_str(), TRUE));
+    file->Release();
+  }
+  link->Release();
+  return saved;
+}
+
+void EndClients() {
+  HANDLE exitEvent = ::CreateEventW(nullptr, TRUE, FALSE, L"vorlan_reference_exit");
+  ::SetEvent(exitEvent);
+  // A client ends within a moment once the event is set; then the event is
+  // reset for the next round.
+  for (int i = 0; i < 200; ++i) {
+    HANDLE pipe = ::CreateFileW(L"\\\\.\\Pipe\\DIRIRA_vorlan", GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND) break;
+    if (pipe != INVALID_HANDLE_VALUE) ::CloseHandle(pipe);
+    ::Sleep(10);
+  }
+  ::Sleep(50);
+  ::ResetEvent(exitEvent);
+  ::CloseHandle(exitEvent);
+}
+
+void RemoveRecords(const std::wstring& folder) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW((folder + L"\\vorlan.*.*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name != L"vorlan.exe" && name != L"vorlan.ico") ::DeleteFileW((folder + L"\\" + name).c_str());
+  } while (::FindNextFileW(find, &data));
+  ::FindClose(find);
+}
+
+// Starts a command line and returns the milliseconds until a client started.
+double TimeToClientStart(const std::wstring& commandLine, const std::wstring& folder,
+                         HANDLE startedEvent) {
+  std::vector<wchar_t> command(commandLine.begin(), commandLine.end());
+  command.push_back(L'\0');
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  ::ResetEvent(startedEvent);
+  const LARGE_INTEGER start = Now();
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &info)) {
+    return -1;
+  }
+  const bool started = ::WaitForSingleObject(startedEvent, 20000) == WAIT_OBJECT_0;
+  const double elapsed = MillisecondsSince(start);
+  ::WaitForSingleObject(info.hProcess, 20000);
+  ::CloseHandle(info.hThread);
+  ::CloseHandle(info.hProcess);
+  return started ? elapsed : -1;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    std::fwprintf(stderr, L"usage: launchbench <installation folder> [rounds]\n");
+    return 2;
+  }
+  const std::wstring folder = argv[1];
+  const int rounds = argc > 2 ? std::max(1, _wtoi(argv[2])) : 30;
+  const std::wstring launcher = folder + L"\\launcher.exe";
+  const std::wstring client = folder + L"\\vorlan.exe";
+
+  ::CoInitialize(nullptr);
+  wchar_t desktop[MAX_PATH] = {};
+  ::SHGetFolderPathW(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, nullptr, 0, desktop);
+  const std::wstring shortcut = std::wstring(desktop) + L"\\" + kShortcutName + L".lnk";
+  const bool bare = argc > 3 && std::wcscmp(argv[3], L"bare") == 0;
+  if (!bare && !WriteShortcut(shortcut, launcher)) {
+    std::fwprintf(stderr, L"cannot write the shortcut %ls\n", shortcut.c_str());
+    return 1;
+  }
+  const std::string config = std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<config>\n") +
+                             "  <shortcut_cn>Quintarelox launch benchmark</shortcut_cn>\n"
+                             "  <shortcut_en>Quintarelox launch benchmark</shortcut_en>\n"
+                             "</config>\n";
+  if (!bare) {
+    HANDLE file = ::CreateFileW((folder + L"\\ProductConfig.xml").c_str(), GENERIC_WRITE, 0,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    ::WriteFile(file, config.data(), static_cast<DWORD>(config.size()), &written, nullptr);
+    ::CloseHandle(file);
+  }
+
+  HANDLE startedEvent = ::CreateEventW(nullptr, TRUE, FALSE, L"vorlan_reference_started");
+  std::vector<double> viaLauncher, direct;
+  EndClients();
+  for (int round = 0; round < rounds + 1; ++round) {
+    // Alternate which one goes first; round 0 only warms both up.
+    for (int which = 0; which < 2; ++which) {
+      const bool launcherTurn = (which == 0) == (round % 2 == 0);
+      const double ms =
+          launcherTurn ? TimeToClientStart(L"\"" + launcher + L"\" \"quintarelox://room=1\"", folder,
+                                           startedEvent)
+                       : TimeToClientStart(L"\"" + client + L"\" room=1\"", folder, startedEvent);
+      EndClients();
+      RemoveRecords(folder);
+      if (ms < 0) {
+        std::fwprintf(stderr, L"no client started (%ls)\n", launcherTurn ? L"launcher" : L"direct");
+        return 1;
+      }
+      if (round > 0) (launcherTurn ? viaLauncher : direct).push_back(ms);
+    }
+  }
+  ::DeleteFileW(shortcut.c_str());
+  ::CoUninitialize();
+
+  const double launcherMedian = Median(viaLauncher), directMedian = Median(direct);
+  std::wprintf(L"rounds: %d%ls\n", rounds, bare ? L" (no configuration, no shortcut)" : L"");
+  std::wprintf(L"launcher.exe to client start, median: %.1f ms (min %.1f)\n", launcherMedian,
+               *std::min_element(viaLauncher.begin(), viaLauncher.end()));
+  std::wprintf(L"vorlan.exe started directly, median:  %.1f ms (min %.1f)\n", directMedian,
+               *std::min_element(direct.begin(), direct.end()));
+  std::wprintf(L"ratio launcher / direct: %.2f\n", launcherMedian / directMedian);
+  return 0;
+}
