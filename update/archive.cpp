@@ -369,7 +369,7 @@ int ArchiveReader::ReadDescription(int index) {
     return kArchiveNameTooLong;
   }
   const std::size_t start = NameRulesStart(decoded);
-  std::wcscpy(details.item.name, decoded + start);
+  std::wmemcpy(details.item.name, decoded + start, std::wcslen(decoded + start) + 1);
   details.item.index = index;
   details.item.attributes = MapExternalAttributes((info.version >> 8) & 0xFFu, info.external_fa);
   details.item.compressedSize = info.compressed_size;
@@ -453,23 +453,21 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
       details.item.attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
   if (createAttributes == 0) createAttributes = FILE_ATTRIBUTE_NORMAL;
 
-  // A read-only file or a folder in the target's place refuses the item, as
-  // a target that cannot be created would.
-  const DWORD existing = ::GetFileAttributesW(fullPath);
-  bool replacing = existing != INVALID_FILE_ATTRIBUTES;
-  if (replacing && (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-    return kArchiveCannotOpen;
-  }
-  ScopedFileHandle out;
-  if (!replacing) {
-    // Nothing to protect: the item is written in its place, and removed again
-    // if it fails.
-    out.Reset(::CreateFileW(fullPath, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                            createAttributes, nullptr));
-    if (!out) {
-      if (::GetLastError() != ERROR_FILE_EXISTS) return kArchiveCannotOpen;
-      replacing = true;
+  // Nothing to protect when the target does not exist yet: the item is written
+  // in its place, and removed again if it fails.
+  ScopedFileHandle out(::CreateFileW(fullPath, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                     createAttributes, nullptr));
+  bool replacing = false;
+  if (!out) {
+    if (::GetLastError() != ERROR_FILE_EXISTS) return kArchiveCannotOpen;
+    // A read-only file or a folder in the target's place refuses the item, as
+    // a target that cannot be created would.
+    const DWORD existing = ::GetFileAttributesW(fullPath);
+    if (existing == INVALID_FILE_ATTRIBUTES ||
+        (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+      return kArchiveCannotOpen;
     }
+    replacing = true;
   }
   for (int attempt = 0; replacing && attempt < 16 && !out; ++attempt) {
     wchar_t suffix[40];

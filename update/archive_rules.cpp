@@ -16,7 +16,9 @@ std::size_t PastFirst(const wchar_t* text, const wchar_t* pattern) {
   return found == nullptr ? 0 : static_cast<std::size_t>(found - text) + std::wcslen(pattern);
 }
 
-wchar_t UpperAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? c - (L'a' - L'A') : c; }
+wchar_t UpperAscii(wchar_t c) {
+  return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - (L'a' - L'A')) : c;
+}
 
 bool EqualsIgnoringCase(const wchar_t* text, std::size_t length, const wchar_t* word) {
   std::size_t i = 0;

@@ -364,6 +364,14 @@ TEST_F(ArchiveReplacement, ALocalHeaderAtOddsWithTheDirectoryIsRefused) {
   ExpectOldFileUntouched();
 }
 
+TEST_F(ArchiveReplacement, AnUnreadableLocalExtraFieldIsRefused) {
+  Open(L"bad_extra.zip");
+  EXPECT_EQ(Extract(0), kArchiveOk);
+  Describe(1, kArchiveExtraFieldUnreadable);
+  EXPECT_EQ(ExtractArchiveItem(archive_.Get(), 1, L"app/data.bin"), kArchiveExtraFieldUnreadable);
+  ExpectOldFileUntouched();
+}
+
 TEST_F(ArchiveReplacement, AReadOnlyInstalledFileStaysAsItWas) {
   ASSERT_TRUE(::SetFileAttributesW(Root(L"app\\data.bin").c_str(), FILE_ATTRIBUTE_READONLY));
   Open(L"first.zip");

@@ -60,13 +60,6 @@ TEST_F(UpdateExtraction, FailedItemsKeepTheInstallationAndTheWalkGoesOn) {
             (std::vector<std::wstring>{L"after.txt", L"data.bin", L"tool.exe"}));
 }
 
-TEST_F(UpdateExtraction, UnsafeNamesAreSkippedAndTheRestApplied) {
-  Stage(L"escapes.zip");
-  launcher::ExtractUpdateArchive();
-  EXPECT_EQ(FolderEntries(folder_.Path()),
-            (std::vector<std::wstring>{L"escape7.txt", L"kept.txt"}));
-}
-
 TEST_F(UpdateExtraction, ADamagedDirectoryEndsTheUpdate) {
   Stage(L"bad_directory.zip");
   launcher::ExtractUpdateArchive();
