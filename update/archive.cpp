@@ -457,6 +457,7 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
   // in its place, and removed again if it fails.
   ScopedFileHandle out(::CreateFileW(fullPath, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                      createAttributes, nullptr));
+  std::wstring writtenPath = fullPath;
   bool replacing = false;
   if (!out) {
     if (::GetLastError() != ERROR_FILE_EXISTS) return kArchiveCannotOpen;
@@ -481,6 +482,7 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
     std::wmemcpy(temporary + folderLength, suffix, static_cast<std::size_t>(suffixLength) + 1);
     out.Reset(::CreateFileW(temporary, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                             createAttributes, nullptr));
+    if (out) writtenPath = temporary;
     if (!out && ::GetLastError() != ERROR_FILE_EXISTS) return kArchiveCannotOpen;
   }
   if (!out) return kArchiveCannotOpen;
@@ -504,7 +506,10 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
   if (result != kArchiveOk) {
     FILE_DISPOSITION_INFO dispose = {};
     dispose.DeleteFile = TRUE;
-    ::SetFileInformationByHandle(out.Get(), FileDispositionInfo, &dispose, sizeof(dispose));
+    if (!::SetFileInformationByHandle(out.Get(), FileDispositionInfo, &dispose, sizeof(dispose))) {
+      out.Reset();
+      ::DeleteFileW(writtenPath.c_str());
+    }
     return result;
   }
   // Times are set on the file in its final place, so nothing the replaced
@@ -516,7 +521,9 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
   basic.LastAccessTime.HighPart = static_cast<LONG>(details.item.accessTime.dwHighDateTime);
   basic.LastWriteTime.LowPart = details.item.writeTime.dwLowDateTime;
   basic.LastWriteTime.HighPart = static_cast<LONG>(details.item.writeTime.dwHighDateTime);
-  basic.FileAttributes = readOnly != 0 ? (createAttributes | readOnly) : 0;
+  // Zero leaves the attributes given at creation; read-only comes only now, so
+  // that a failed replacement could still delete the written file.
+  basic.FileAttributes = readOnly != 0 ? (details.item.attributes & ~FILE_ATTRIBUTE_DIRECTORY) : 0;
   ::SetFileInformationByHandle(out.Get(), FileBasicInfo, &basic, sizeof(basic));
   return kArchiveOk;
 }
