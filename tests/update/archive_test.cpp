@@ -146,6 +146,7 @@ TEST_F(ArchiveLayer, AnEmptyItemBecomesAnEmptyFileWithTheItemsTimes) {
   EXPECT_EQ(Ticks(item.creationTime), expected);
   EXPECT_EQ(ExtractArchiveItem(archive_.Get(), 0, item.name), kArchiveOk);
   const FileTimes times = ReadTimes(Root(L"empty.txt"));
+  EXPECT_EQ(times.creation, expected);
   EXPECT_EQ(times.write, expected);
   EXPECT_EQ(times.access, expected);
   EXPECT_TRUE(testing_support::ReadFileBytes(Root(L"empty.txt")).empty());
