@@ -491,14 +491,14 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
   if (result == kArchiveOk && replacing) {
     const std::size_t nameBytes = std::wcslen(fullPath) * sizeof(wchar_t);
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    auto* renameInfo = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    renameInfo->ReplaceIfExists = TRUE;
+    renameInfo->RootDirectory = nullptr;
+    renameInfo->FileNameLength = static_cast<DWORD>(nameBytes);
     // The buffer's own FileName unit holds the terminator.
-    std::memcpy(rename->FileName, fullPath, nameBytes + sizeof(wchar_t));
-    // A read-only or busy target refuses to be replaced and stays as it is.
-    if (!::SetFileInformationByHandle(out.Get(), FileRenameInfo, rename,
+    std::memcpy(renameInfo->FileName, fullPath, nameBytes + sizeof(wchar_t));
+    // A busy target refuses to be replaced and stays as it is.
+    if (!::SetFileInformationByHandle(out.Get(), FileRenameInfo, renameInfo,
                                       static_cast<DWORD>(buffer.size()))) {
       result = kArchiveCannotOpen;
     }

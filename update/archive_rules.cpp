@@ -134,15 +134,15 @@ DWORD MapExternalAttributes(unsigned host, std::uint32_t externalAttributes) {
 
 bool DosDateTimeToUtc(std::uint32_t dosDateTime, FILETIME& utc) {
   utc = FILETIME{};
-  const unsigned date = dosDateTime >> 16;
-  const unsigned time = dosDateTime & 0xFFFFu;
+  const unsigned dosDate = dosDateTime >> 16;
+  const unsigned dosTime = dosDateTime & 0xFFFFu;
   SYSTEMTIME local = {};
-  local.wYear = static_cast<WORD>((date >> 9) + 1980);
-  local.wMonth = static_cast<WORD>((date >> 5) & 15);
-  local.wDay = static_cast<WORD>(date & 31);
-  local.wHour = static_cast<WORD>(time >> 11);
-  local.wMinute = static_cast<WORD>((time >> 5) & 63);
-  local.wSecond = static_cast<WORD>((time & 31) * 2);
+  local.wYear = static_cast<WORD>((dosDate >> 9) + 1980);
+  local.wMonth = static_cast<WORD>((dosDate >> 5) & 15);
+  local.wDay = static_cast<WORD>(dosDate & 31);
+  local.wHour = static_cast<WORD>(dosTime >> 11);
+  local.wMinute = static_cast<WORD>((dosTime >> 5) & 63);
+  local.wSecond = static_cast<WORD>((dosTime & 31) * 2);
   FILETIME localTime = {};
   if (!::SystemTimeToFileTime(&local, &localTime)) return false;
   if (!::LocalFileTimeToFileTime(&localTime, &utc)) {
