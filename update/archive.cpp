@@ -253,6 +253,7 @@ class ArchiveReader {
   std::unique_ptr<char[]> outputBuffer_;
   std::unique_ptr<unsigned char[]> encryptedInput_;  // only for encrypted items
   FolderSet knownFolders_;
+  bool rootEnsured_ = false;
   unsigned temporaryCounter_ = 0;
 };
 
@@ -428,7 +429,10 @@ int ArchiveReader::Extract(int index, const wchar_t* targetPath) {
   if (checked != kArchiveOk) return checked;
 
   const wchar_t* root = absolute ? nullptr : root_;
-  EnsureRoot(root, &knownFolders_);
+  if (root != nullptr && !rootEnsured_) {
+    EnsureRoot(root, &knownFolders_);
+    rootEnsured_ = true;
+  }
   const std::size_t targetLength = std::wcslen(targetPath);
   if ((cached_.item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     EnsureFolderPart(root, targetPath, targetLength, &knownFolders_);
