@@ -15,6 +15,13 @@ Wine itself costs on this machine at the time of the run.
 
 Usage: BUILD_DIR=... scripts/bench_extract.py [--rounds N]
 The build folder must hold bin/update_step.exe (the normal build makes it).
+
+The file system matters more than either tool here: ext4 skips inodes freed
+in the last minutes (up to six) when it allocates new ones, so thousands of
+files created soon after thousands were deleted cost several times more. Runs
+therefore never delete between rounds, and the figures are only meaningful a
+few minutes after the last large deletion on that file system (including the
+previous run's clean-up).
 """
 import argparse
 import hashlib
