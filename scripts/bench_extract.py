@@ -13,8 +13,10 @@ minizip loop under Wine (update_step bare: no name rules, no safety checks, no
 replacement beside the target) runs in the same rounds; its ratio shows what
 Wine itself costs on this machine at the time of the run.
 
-Usage: BUILD_DIR=... scripts/bench_extract.py [--rounds N]
+Usage: BUILD_DIR=... scripts/bench_extract.py [--rounds N] [--work FOLDER]
 The build folder must hold bin/update_step.exe (the normal build makes it).
+FOLDER (default: the build folder's "bench") holds the archives and the
+extracted trees; a tmpfs folder such as /dev/shm/bench leaves the disk out.
 
 The file system matters more than either tool here: ext4 skips inodes freed
 in the last minutes (up to six) when it allocates new ones, so thousands of
@@ -132,9 +134,13 @@ def tree(folder):
 
 
 def main():
+    global WORK
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--work", default=None)
     args = parser.parse_args()
+    if args.work:
+        WORK = os.path.abspath(args.work)
     if not os.path.exists(STEP):
         sys.exit("missing %s: build first" % STEP)
     subprocess.run(["wineserver", "-p"], env=wine_env(), stdin=subprocess.DEVNULL,
