@@ -1,0 +1,40 @@
+# Update staging: the archive layer, the placement of a staged archive and its
+# extraction. The archives are built at test time by real zip tools.
+set(UPDATE_FIXTURE_DIR ${CMAKE_BINARY_DIR}/fixtures/update)
+
+add_test(NAME update_archive_fixtures
+  COMMAND python3 ${CMAKE_SOURCE_DIR}/rig/fixtures/make_update_archives.py ${UPDATE_FIXTURE_DIR}
+          ${CMAKE_BINARY_DIR}/bin/vorlan.exe)
+set_tests_properties(update_archive_fixtures PROPERTIES FIXTURES_SETUP update_archives TIMEOUT 120)
+
+# Runs one update step in the folder it is copied to; the tests and the
+# extraction benchmark drive it as a separate process.
+add_executable(update_step ${CMAKE_CURRENT_LIST_DIR}/update_step.cpp)
+target_link_libraries(update_step PRIVATE launcher_lib psapi)
+target_compile_options(update_step PRIVATE ${LAUNCHER_WARNINGS})
+if(NOT MSVC)
+  target_link_options(update_step PRIVATE -municode)
+endif()
+
+launcher_test_path(update_fixture_path ${UPDATE_FIXTURE_DIR})
+
+launcher_add_test(update_staging_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/archive_rules_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/archive_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/update_extraction_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/staged_update_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/update_test_support.cpp
+  FIXTURES update_archives)
+
+launcher_add_test(update_launch_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/update_launch_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/update_test_support.cpp
+  LOCKS machine_state
+  FIXTURES update_archives)
+
+foreach(suite IN ITEMS update_staging_tests update_launch_tests)
+  target_compile_definitions(${suite} PRIVATE UPDATE_FIXTURE_DIR="${update_fixture_path}")
+  add_dependencies(${suite} update_step)
+endforeach()

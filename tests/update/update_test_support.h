@@ -1,0 +1,56 @@
+// Helpers of the update tests: the archives built at test time, file times
+// and attributes as Windows reports them, and a current folder of the test's
+// own.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace update_testing {
+
+// The archive of that name built by the fixture script.
+std::wstring FixturePath(const std::wstring& name);
+// Copies that archive to target; fails the test when it is missing.
+void CopyFixture(const std::wstring& name, const std::wstring& target);
+
+std::uint64_t Ticks(const FILETIME& time);
+
+struct FileTimes {
+  std::uint64_t creation = 0;
+  std::uint64_t access = 0;
+  std::uint64_t write = 0;
+};
+// The three times of a file or folder, read without touching its data.
+FileTimes ReadTimes(const std::wstring& path);
+
+DWORD Attributes(const std::wstring& path);
+
+// Names in a folder, "." and ".." left out, sorted.
+std::vector<std::wstring> FolderEntries(const std::wstring& folder);
+
+// A local calendar time as UTC ticks, through the time zone rather than
+// through the code under test.
+std::uint64_t LocalToUtcTicks(WORD year, WORD month, WORD day, WORD hour, WORD minute,
+                              WORD second);
+
+// Seconds since 1970 as FILETIME ticks.
+std::uint64_t UnixTicks(std::int64_t seconds);
+
+std::string ReadText(const std::wstring& path);
+
+// Makes folder the current folder and restores the previous one at the end.
+class CurrentFolder {
+ public:
+  explicit CurrentFolder(const std::wstring& folder);
+  ~CurrentFolder();
+  CurrentFolder(const CurrentFolder&) = delete;
+  CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+ private:
+  std::wstring previous_;
+};
+
+}  // namespace update_testing

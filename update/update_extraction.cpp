@@ -1,0 +1,42 @@
+#include "update/update_extraction.h"
+
+#include <io.h>
+
+#include <cstdio>
+
+#include "launcher/scoped_resource.h"
+#include "update/archive.h"
+
+namespace launcher {
+
+namespace {
+using ScopedArchive = ScopedResource<ArchiveHandle*, ArchiveHandleTraits>;
+constexpr char kUpdateArchiveName[] = "update.zip";
+}  // namespace
+
+void ExtractUpdateArchive() {
+  if (_access(kUpdateArchiveName, 0) != 0) return;
+  {
+    ScopedArchive archive;
+    if (OpenArchive(L"update.zip", archive.Receive()) == kArchiveOk) {
+      ArchiveItem item = {};
+      GetArchiveItem(archive.Get(), -1, &item);
+      const int count = item.index;
+      for (int index = 0; index < count; ++index) {
+        item.index = 0;
+        item.name[0] = 0;
+        item.uncompressedSize = 0;
+        const int described = GetArchiveItem(archive.Get(), index, &item);
+        // A damaged directory cannot be walked any further.
+        if (described == kArchiveDirectoryDamaged) break;
+        if (described != kArchiveOk) continue;
+        // The old file is not deleted ahead: the extraction replaces it only
+        // with a complete copy, and leaves it untouched when the item fails.
+        ExtractArchiveItem(archive.Get(), index, item.name);
+      }
+    }
+  }
+  std::remove(kUpdateArchiveName);
+}
+
+}  // namespace launcher
