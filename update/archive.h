@@ -72,7 +72,7 @@ void EnsureFolder(const wchar_t* root, const wchar_t* folder);
 // Lets ScopedResource own an open archive.
 struct ArchiveHandleTraits {
   static ArchiveHandle* Empty() noexcept { return nullptr; }
-  static bool IsValid(ArchiveHandle* handle) noexcept { return handle != nullptr; }
+  static bool IsValid(const ArchiveHandle* handle) noexcept { return handle != nullptr; }
   static void Free(ArchiveHandle* handle) noexcept { CloseArchive(handle); }
 };
 

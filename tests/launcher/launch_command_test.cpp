@@ -131,7 +131,7 @@ TEST(AreCtrlAndAltHeld, NeedsTheHighBitOfBothAndAsksAltOnlyWhileCtrlIsDown) {
     SHORT ctrl, alt;
     bool held;
     int altAsked;
-  } cases[] = {
+  } const cases[] = {
       {static_cast<SHORT>(0x8000), static_cast<SHORT>(0x8000), true, 1},
       {static_cast<SHORT>(0x8001), static_cast<SHORT>(0x8001), true, 1},
       {static_cast<SHORT>(0x8000), 0x0001, false, 1},  // pressed since last call only

@@ -167,7 +167,7 @@ TEST_F(SingleInstance, ThePromptSpeaksTheLanguageOfTheRegistryValue) {
     const wchar_t* value;  // null: no key at all
     std::wstring text;
     std::wstring caption;
-  } cases[] = {
+  } const cases[] = {
       {nullptr, chineseText, Widen(u8"提示")},
       {L"zh-CN", chineseText, Widen(u8"提示")},
       {L"en-US", L"Another program is already in progress, start new one?", L"Prompt"},

@@ -56,10 +56,7 @@ class CapturedStdErr {
 // Records start at this time while the object lives.
 class FixedClock {
  public:
-  explicit FixedClock(std::int64_t stamp) {
-    stamp_ = stamp;
-    previous_ = cpplog::SetClock(&Now);
-  }
+  explicit FixedClock(std::int64_t stamp) : previous_(Install(stamp)) {}
   ~FixedClock() { cpplog::SetClock(previous_); }
   FixedClock(const FixedClock&) = delete;
   FixedClock& operator=(const FixedClock&) = delete;
@@ -68,6 +65,10 @@ class FixedClock {
 
  private:
   static std::int64_t Now() { return stamp_; }
+  static cpplog::Clock Install(std::int64_t stamp) {
+    stamp_ = stamp;
+    return cpplog::SetClock(&Now);
+  }
   static inline std::int64_t stamp_ = 0;
   cpplog::Clock previous_;
 };

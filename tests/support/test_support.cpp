@@ -82,10 +82,15 @@ std::wstring BinFolder() {
   return folder.substr(0, folder.find_last_of(L"\\/"));
 }
 
-TestFolder::TestFolder(const std::wstring& leafName) {
+namespace {
+std::wstring FreshTestFolderPath() {
   static unsigned counter = 0;
-  path_ = TempRoot() + L"\\" + CurrentTestName() + L"-" + std::to_wstring(::GetCurrentProcessId()) +
-          L"-" + std::to_wstring(++counter);
+  return TempRoot() + L"\\" + CurrentTestName() + L"-" + std::to_wstring(::GetCurrentProcessId()) +
+         L"-" + std::to_wstring(++counter);
+}
+}  // namespace
+
+TestFolder::TestFolder(const std::wstring& leafName) : path_(FreshTestFolderPath()) {
   RemoveTree(path_);
   CreateFolders(path_);
   if (!leafName.empty()) {
