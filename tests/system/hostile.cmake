@@ -29,3 +29,11 @@ launcher_add_test(hostile_mutation_tests
 target_compile_definitions(hostile_mutation_tests PRIVATE
   HOSTILE_FIXTURE_DIR="${hostile_fixture_path}"
   UPDATE_FIXTURE_DIR="${hostile_update_fixture_path}")
+
+launcher_add_test(hostile_input_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/hostile_input_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/hostile_rig.cpp
+  LOCKS machine_state)
+target_compile_definitions(hostile_input_tests PRIVATE
+  HOSTILE_FIXTURE_DIR="${hostile_fixture_path}")
