@@ -34,6 +34,7 @@ launcher_add_test(hostile_input_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/hostile_input_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/hostile_rig.cpp
+    ${CMAKE_SOURCE_DIR}/tests/desktop/shortcut_rig.cpp
   LOCKS machine_state)
 target_compile_definitions(hostile_input_tests PRIVATE
   HOSTILE_FIXTURE_DIR="${hostile_fixture_path}")

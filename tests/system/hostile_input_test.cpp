@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "desktop/desktop_shortcut.h"
 #include "desktop/product_config.h"
 #include "launcher/launch_command.h"
+#include "tests/desktop/shortcut_rig.h"
 #include "tests/support/test_support.h"
 #include "tests/system/hostile_rig.h"
 
@@ -132,6 +134,44 @@ TEST(HostileConfig, MalformedFilesGiveAConsistentAnswer) {
   EXPECT_EQ(names.shortcut_cn, L"\u6C83\u5170");
   EXPECT_EQ(names.shortcut_new_cn, L"\u65B0 Vorlan");
   EXPECT_EQ(names.shortcut_new_en, L"Vorlan & Co");
+}
+
+// A configuration brought by an update names the shortcut; whatever it says,
+// only shortcuts on the desktop itself are saved or removed.
+TEST(HostileConfig, ShortcutNamesReachNothingBesideTheDesktop) {
+  TestFolder top;
+  const hostile::Sandbox sandbox(top.Path());
+  const std::wstring desktop = sandbox.Installation();
+  const std::wstring launcher = L"C:\\Program Files\\Vorlan\\launcher.exe";
+  desktop_testing::LinkProperties link;
+  link.target = launcher;
+  ASSERT_TRUE(desktop_testing::WriteLink(desktop + L"\\vorlan.lnk", link));
+  // A shortcut to the launcher one folder up, which a rename away from it
+  // would delete.
+  ASSERT_TRUE(desktop_testing::WriteLink(top.Path() + L"\\l1\\l2\\l3\\victim.lnk", link));
+  const hostile::Snapshot outsideBefore = sandbox.Outside();
+
+  for (const wchar_t* name :
+       {L"..\\evil_lnk", L"../evil_lnk", L"..\\..\\..\\evil_lnk", L"sub\\..\\..\\evil_lnk",
+        L"C:\\evil_lnk", L"C:evil_lnk", L"\\evil_lnk", L"vorlan:evil_lnk",
+        L"\\\\?\\C:\\evil_lnk"}) {
+    EXPECT_EQ(launcher::UpdateShortcutInFolder(desktop.c_str(), L"vorlan", name, launcher.c_str(),
+                                               L"vorlan", nullptr, nullptr),
+              launcher::kShortcutNotFound)
+        << Narrow(name);
+  }
+  EXPECT_EQ(launcher::UpdateShortcutInFolder(desktop.c_str(), L"..\\victim", L"renamed",
+                                             launcher.c_str(), L"vorlan", nullptr, nullptr),
+            launcher::kShortcutNotFound);
+  EXPECT_EQ(hostile::DescribeDifferences(outsideBefore, sandbox.Outside()), "");
+  EXPECT_FALSE(FileExists(desktop + L"\\renamed.lnk"));
+
+  // A plain new name still moves the shortcut.
+  EXPECT_EQ(launcher::UpdateShortcutInFolder(desktop.c_str(), L"vorlan", L"Vorlan 2",
+                                             launcher.c_str(), L"vorlan", nullptr, nullptr),
+            launcher::kShortcutSaveAttempted);
+  EXPECT_TRUE(FileExists(desktop + L"\\Vorlan 2.lnk"));
+  EXPECT_FALSE(FileExists(desktop + L"\\vorlan.lnk"));
 }
 
 // --- Command-line tails -----------------------------------------------------
