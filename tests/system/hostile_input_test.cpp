@@ -269,4 +269,28 @@ TEST_F(HostileLaunch, RandomTailsReachTheClientExactly) {
   }
 }
 
+// Tails longer than a log record holds, in ASCII and in text the log
+// converts to two bytes a character.
+TEST_F(HostileLaunch, OverlongTailsReachTheClientExactly) {
+  TestFolder folder;
+  const std::wstring launcher = InstallLauncher(folder.Path());
+  hostile::Random random(77);
+  std::wstring ascii = L"forcerun:x quintarelox://";
+  while (ascii.size() < 25000) ascii += static_cast<wchar_t>(0x21 + random.Below(0x5E));
+  std::wstring chinese = L"quintarelox://";
+  while (chinese.size() < 12000) chinese += static_cast<wchar_t>(0x4E00 + random.Below(0x5000));
+  int run = 0;
+  for (const std::wstring& tail : {ascii, chinese}) {
+    const std::wstring records = folder / (L"run" + std::to_wstring(run++));
+    CreateFolders(records);
+    const ProcessResult result = RunLauncher(launcher, tail, {{L"VORLAN_RECORD_DIR", records}});
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0u);
+    const std::vector<ClientRecord> clients = WaitForClients(records, 1);
+    ASSERT_EQ(clients.size(), 1u);
+    EXPECT_EQ(ParametersOf(clients[0]), ExpectedParameters(tail));
+    EndAllClients();
+  }
+}
+
 }  // namespace
