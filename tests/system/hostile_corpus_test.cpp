@@ -67,3 +67,34 @@ TEST_P(HostileCorpus, TheLaunchEndsAndNothingEscapesOrIsLost) {
 INSTANTIATE_TEST_SUITE_P(Shards, HostileCorpus, ::testing::Range(0, kShards));
 
 }  // namespace
+
+namespace {
+
+// Files copied from read-only media keep the attribute; such an archive must
+// neither stay behind, applied again at every start, nor block the next one.
+TEST(HostileStaging, AReadOnlyStagedArchiveIsAppliedAndConsumed) {
+  EndAllClients();
+  TestFolder top;
+  const std::wstring installation = top.Path();
+  const std::wstring launcher = InstallLauncher(installation);
+  CreateFolders(installation + L"\\temp");
+  const std::wstring staged = installation + L"\\temp\\update.zip";
+  ASSERT_TRUE(::CopyFileW(hostile::HostileFixturePath(L"empty_items.zip").c_str(), staged.c_str(),
+                          FALSE));
+  ASSERT_TRUE(::SetFileAttributesW(staged.c_str(), FILE_ATTRIBUTE_READONLY));
+  // One such archive already placed by an earlier start must give way too.
+  const std::wstring placed = installation + L"\\update.zip";
+  WriteFileBytes(placed, "an older archive that could not be deleted");
+  ASSERT_TRUE(::SetFileAttributesW(placed.c_str(), FILE_ATTRIBUTE_READONLY));
+
+  const ProcessResult result = RunLauncher(launcher, L"");
+  EXPECT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(WaitForClients(installation, 1).size(), 1u);
+  EndAllClients();
+  EXPECT_TRUE(FileExists(installation + L"\\sentinel.txt"));
+  EXPECT_FALSE(FileExists(staged));
+  EXPECT_FALSE(FileExists(placed));
+}
+
+}  // namespace
