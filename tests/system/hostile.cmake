@@ -25,6 +25,7 @@ launcher_add_test(hostile_mutation_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/hostile_mutation_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/hostile_rig.cpp
+    ${CMAKE_SOURCE_DIR}/tests/update/update_test_support.cpp
   FIXTURES hostile_archives update_archives)
 target_compile_definitions(hostile_mutation_tests PRIVATE
   HOSTILE_FIXTURE_DIR="${hostile_fixture_path}"

@@ -142,7 +142,8 @@ TEST(HostileConfig, ShortcutNamesReachNothingBesideTheDesktop) {
   TestFolder top;
   const hostile::Sandbox sandbox(top.Path());
   const std::wstring desktop = sandbox.Installation();
-  const std::wstring launcher = L"C:\\Program Files\\Vorlan\\launcher.exe";
+  // A target that exists, so the link object has nothing to search for.
+  const std::wstring launcher = BinFolder() + L"\\launcher.exe";
   desktop_testing::LinkProperties link;
   link.target = launcher;
   ASSERT_TRUE(desktop_testing::WriteLink(desktop + L"\\vorlan.lnk", link));
@@ -289,6 +290,27 @@ TEST_F(HostileLaunch, OverlongTailsReachTheClientExactly) {
     const std::vector<ClientRecord> clients = WaitForClients(records, 1);
     ASSERT_EQ(clients.size(), 1u);
     EXPECT_EQ(ParametersOf(clients[0]), ExpectedParameters(tail));
+    EndAllClients();
+  }
+}
+
+// A sample of the malformed files as the installation's configuration: the
+// launch goes on to the client every time.
+TEST_F(HostileLaunch, MalformedConfigurationsDoNotStopTheLaunch) {
+  TestFolder folder;
+  const std::wstring launcher = InstallLauncher(folder.Path());
+  const std::vector<std::string> files = MalformedConfigs();
+  int run = 0;
+  for (std::size_t i = 0; i < files.size(); i += 97) {
+    WriteFileBytes(folder / L"ProductConfig.xml", files[i]);
+    const std::wstring records = folder / (L"run" + std::to_wstring(run++));
+    CreateFolders(records);
+    const ProcessResult result = RunLauncher(launcher, L"cfg", {{L"VORLAN_RECORD_DIR", records}});
+    EXPECT_TRUE(result.finished) << "case " << i;
+    EXPECT_EQ(result.exitCode, 0u) << "case " << i;
+    const std::vector<ClientRecord> clients = WaitForClients(records, 1);
+    ASSERT_EQ(clients.size(), 1u) << "case " << i;
+    EXPECT_EQ(ParametersOf(clients[0]), L"cfg");
     EndAllClients();
   }
 }

@@ -13,6 +13,7 @@
 
 #include "tests/support/test_support.h"
 #include "tests/system/hostile_rig.h"
+#include "tests/update/update_test_support.h"
 #include "update/update_extraction.h"
 
 namespace {
@@ -27,14 +28,6 @@ struct Base {
   std::string bytes;
   std::map<std::wstring, std::string> made;  // what the undamaged archive writes
 };
-
-std::wstring UpdateFixture(const std::wstring& name) {
-  std::wstring folder = Widen(UPDATE_FIXTURE_DIR);
-  for (wchar_t& c : folder) {
-    if (c == L'/') c = L'\\';
-  }
-  return folder + L"\\" + name;
-}
 
 std::string ReadAllBytes(const std::wstring& path) {
   const std::vector<char> bytes = ReadFileBytes(path);
@@ -99,20 +92,6 @@ void Restore(const std::wstring& installation, const Base& base) {
   }
 }
 
-class CurrentFolderGuard {
- public:
-  explicit CurrentFolderGuard(const std::wstring& folder) {
-    wchar_t previous[MAX_PATH + 1] = {};
-    ::GetCurrentDirectoryW(MAX_PATH, previous);
-    previous_ = previous;
-    EXPECT_TRUE(::SetCurrentDirectoryW(folder.c_str()));
-  }
-  ~CurrentFolderGuard() { ::SetCurrentDirectoryW(previous_.c_str()); }
-
- private:
-  std::wstring previous_;
-};
-
 TEST(HostileMutation, DamagedArchivesNeverCrashEscapeOrCostAFile) {
   ::SetUnhandledExceptionFilter(ReportCrash);
   TestFolder top;
@@ -123,7 +102,7 @@ TEST(HostileMutation, DamagedArchivesNeverCrashEscapeOrCostAFile) {
   std::vector<Base> bases;
   for (const wchar_t* name : {L"infozip.zip", L"sevenzip.zip", L"first.zip", L"times.zip",
                               L"attributes.zip", L"encrypted.zip"}) {
-    bases.push_back(Base{name, ReadAllBytes(UpdateFixture(name)), {}});
+    bases.push_back(Base{name, ReadAllBytes(update_testing::FixturePath(name)), {}});
   }
   for (const wchar_t* name : {L"descriptor_signed.zip", L"encrypted_empty_password.zip",
                               L"empty_items.zip", L"zip64.zip", L"dotdot_mixed.zip",
@@ -131,7 +110,7 @@ TEST(HostileMutation, DamagedArchivesNeverCrashEscapeOrCostAFile) {
     bases.push_back(Base{name, ReadAllBytes(hostile::HostileFixturePath(name)), {}});
   }
   {
-    CurrentFolderGuard current(installation);
+    update_testing::CurrentFolder current(installation);
     for (Base& base : bases) {
       ASSERT_GT(base.bytes.size(), 22u) << Narrow(base.name);
       RemoveTree(installation);
@@ -168,7 +147,7 @@ TEST(HostileMutation, DamagedArchivesNeverCrashEscapeOrCostAFile) {
   hostile::Random random(kSeed);
   int failures = 0;
   {
-    CurrentFolderGuard current(installation);
+    update_testing::CurrentFolder current(installation);
     for (int i = 0; i < kCases && failures < 5; ++i) {
       const Base& base = bases[static_cast<std::size_t>(i) % bases.size()];
       std::string how;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <set>
 #include <sstream>
 
@@ -229,7 +230,7 @@ std::vector<std::wstring> SharedPlaces(const std::wstring& folder) {
   }
   wchar_t drives[256] = {};
   ::GetLogicalDriveStringsW(255, drives);
-  for (const wchar_t* drive = drives; *drive != 0; drive += wcslen(drive) + 1) {
+  for (const wchar_t* drive = drives; *drive != 0; drive += std::wcslen(drive) + 1) {
     places.push_back(drive);
   }
   wchar_t windows[MAX_PATH] = {};
