@@ -36,6 +36,13 @@ const wchar_t* FileNameOf(const wchar_t* path) {
   return lastBackslash != nullptr ? lastBackslash + 1 : path;
 }
 
+// A shortcut name from the configuration names a file on the desktop and
+// nothing else: with a separator or a colon it would reach into other folders
+// (or a stream), and a rename would save or delete a shortcut there.
+bool IsPlainFileName(const wchar_t* name) {
+  return std::wcspbrk(name, L"\\/:") == nullptr;
+}
+
 // "<folder>\<name>.lnk" into a 260-unit buffer; false when it would not fit.
 bool FormShortcutPath(const wchar_t* folder, const wchar_t* name,
                       wchar_t (&out)[kPathBufferSize]) {
@@ -130,6 +137,10 @@ int UpdateShortcutInFolder(const wchar_t* desktopFolder, const wchar_t* oldName,
                            const wchar_t* workingFolder) {
   if (!IsGiven(oldName)) return kShortcutNoOldName;
   if (!IsGiven(desktopFolder)) return kShortcutNoDesktop;
+
+  if (!IsPlainFileName(oldName) || (IsGiven(newName) && !IsPlainFileName(newName))) {
+    return kShortcutNotFound;
+  }
 
   ShortcutPlan plan = {};
   plan.oldName = oldName;

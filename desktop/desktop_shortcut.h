@@ -9,8 +9,9 @@ namespace launcher {
 // Results of UpdateDesktopShortcut.
 constexpr int kShortcutNoOldName = -1;     // no old name; nothing done
 constexpr int kShortcutNoDesktop = -2;     // the desktop folder was not located
-// Neither shortcut exists, or a shortcut path (folder, '\', name, ".lnk")
-// would not fit 259 units; nothing done.
+// Neither shortcut exists, a shortcut path (folder, '\', name, ".lnk") would
+// not fit 259 units, or a name is not a plain file name ('\', '/' or ':' in
+// it); nothing done.
 constexpr int kShortcutNotFound = -3;
 constexpr int kShortcutNotLoaded = 0;      // link object not made or not loaded
 constexpr int kShortcutSaveAttempted = 1;  // refreshed and saved, or the save failed

@@ -224,6 +224,7 @@ class ArchiveReader {
     uLong flags;
     uLong crc;
     uLong dosDate;
+    std::uint64_t fullUncompressedSize;
   };
 
   int MoveTo(int index);
@@ -338,10 +339,12 @@ int ArchiveReader::ReadDescription(int index) {
   const int moved = MoveTo(index);
   if (moved != kArchiveOk) return moved;
 
-  unz_file_info info = {};
+  // The 64-bit record: a zip64 size whose high half is set must not pass for
+  // its low half, or the data's length and CRC-32 would go unchecked.
+  unz_file_info64 info = {};
   char storedName[kStoredNameBufferSize];
-  if (::unzGetCurrentFileInfo(zip_, &info, storedName, sizeof(storedName), nullptr, 0, nullptr,
-                              0) != UNZ_OK) {
+  if (::unzGetCurrentFileInfo64(zip_, &info, storedName, sizeof(storedName), nullptr, 0,
+                                nullptr, 0) != UNZ_OK) {
     damaged_ = true;
     return kArchiveDirectoryDamaged;
   }
@@ -373,8 +376,9 @@ int ArchiveReader::ReadDescription(int index) {
   std::wmemcpy(details.item.name, decoded + start, std::wcslen(decoded + start) + 1);
   details.item.index = index;
   details.item.attributes = MapExternalAttributes((info.version >> 8) & 0xFFu, info.external_fa);
-  details.item.compressedSize = info.compressed_size;
-  details.item.uncompressedSize = info.uncompressed_size;
+  details.item.compressedSize = static_cast<std::uint32_t>(info.compressed_size);
+  details.item.uncompressedSize = static_cast<std::uint32_t>(info.uncompressed_size);
+  details.fullUncompressedSize = info.uncompressed_size;
   ItemTimes times = {};
   DosDateTimeToUtc(info.dosDate, times.writeTime);
   times.accessTime = times.writeTime;
@@ -554,19 +558,24 @@ int ArchiveReader::CopyItemData(HANDLE out, const Details& details) {
   dataStarted_ = true;
   if (!outputBuffer_) outputBuffer_.reset(new char[kOutputBufferSize]);
   std::uint64_t total = 0;
+  uLong crc = ::crc32(0L, Z_NULL, 0);
   for (;;) {
     const int got = ::unzReadCurrentFile(zip_, outputBuffer_.get(), kOutputBufferSize);
     if (got < 0) return kArchiveDataUnreadable;
     if (got == 0) break;
     const int written = WriteOut(out, outputBuffer_.get(), static_cast<DWORD>(got));
     if (written != kArchiveOk) return written;
+    crc = ::crc32(crc, reinterpret_cast<const Bytef*>(outputBuffer_.get()),
+                  static_cast<uInt>(got));
     total += static_cast<DWORD>(got);
   }
-  // The CRC-32 is compared when the data is closed; a short stream is caught
-  // by its size, which minizip does not check.
+  // minizip compares the CRC-32 only when the data ends exactly at the size
+  // the record gives, so both are checked here whatever the record says.
   const int closed = ::unzCloseCurrentFile(zip_);
   openIndex_ = -1;
-  if (closed != UNZ_OK || total != details.item.uncompressedSize) return kArchiveDataUnreadable;
+  if (closed != UNZ_OK || total != details.fullUncompressedSize || crc != details.crc) {
+    return kArchiveDataUnreadable;
+  }
   return kArchiveOk;
 }
 
@@ -668,7 +677,7 @@ int ArchiveReader::CopyEncryptedItemData(HANDLE out, const Details& details) {
   }
   CloseItemData();
   if (headerLength < sizeof(header)) return kArchiveDataUnreadable;
-  if (!ended || total != details.item.uncompressedSize || crc != details.crc) {
+  if (!ended || total != details.fullUncompressedSize || crc != details.crc) {
     return kArchiveDataUnreadable;
   }
   return kArchiveOk;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "launcher/text_helpers.h"
+#include "update/update_files.h"
 
 namespace launcher {
 
@@ -22,10 +23,15 @@ void PlaceStagedUpdate() {
 
   const std::string staged = folder + "temp\\" + "update.zip";
   if (_access(staged.c_str(), 0) != 0) return;
+  // The copy keeps the staged file's attributes, and a read-only archive in
+  // the installation would refuse both the overwrite and its deletion.
+  const std::string placed = folder + "update.zip";
+  ClearReadOnly(placed.c_str());
   // A staged archive that could not be copied stays staged for the next start
   // rather than being lost.
-  if (!::CopyFileA(staged.c_str(), (folder + "update.zip").c_str(), FALSE)) return;
-  std::remove(staged.c_str());
+  if (!::CopyFileA(staged.c_str(), placed.c_str(), FALSE)) return;
+  ClearReadOnly(placed.c_str());
+  RemoveUpdateArchive(staged.c_str());
 }
 
 }  // namespace launcher

@@ -2,10 +2,9 @@
 
 #include <io.h>
 
-#include <cstdio>
-
 #include "launcher/scoped_resource.h"
 #include "update/archive.h"
+#include "update/update_files.h"
 
 namespace launcher {
 
@@ -36,7 +35,7 @@ void ExtractUpdateArchive() {
       }
     }
   }
-  std::remove(kUpdateArchiveName);
+  RemoveUpdateArchive(kUpdateArchiveName);
 }
 
 }  // namespace launcher
