@@ -145,9 +145,9 @@ TEST(HostileMutation, DamagedArchivesNeverCrashEscapeOrCostAFile) {
 
   const hostile::Snapshot outsideBefore = sandbox.Outside();
   hostile::Random random(kSeed);
-  int failures = 0;
   {
     update_testing::CurrentFolder current(installation);
+    int failures = 0;
     for (int i = 0; i < kCases && failures < 5; ++i) {
       const Base& base = bases[static_cast<std::size_t>(i) % bases.size()];
       std::string how;
