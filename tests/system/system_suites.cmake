@@ -47,3 +47,20 @@ set_tests_properties(system_drive_root_map PROPERTIES
   FIXTURES_SETUP system_fixtures RESOURCE_LOCK machine_state TIMEOUT 30)
 set_tests_properties(system_drive_root_unmap PROPERTIES
   FIXTURES_CLEANUP system_fixtures RESOURCE_LOCK machine_state TIMEOUT 30)
+
+# A second link while the client runs, answered in the real prompt under the
+# test display (or forced past it).
+add_executable(systemprobe ${CMAKE_CURRENT_LIST_DIR}/system_probe.cpp)
+target_link_libraries(systemprobe PRIVATE launcher_lib)
+target_compile_options(systemprobe PRIVATE ${LAUNCHER_WARNINGS})
+if(NOT MSVC)
+  target_link_options(systemprobe PRIVATE -municode)
+endif()
+add_dependencies(systemprobe launcher vorlan promptprobe)
+foreach(scenario IN ITEMS cancel-hands-off-only ok-restarts-with-the-link forcerun-restarts-without-prompt)
+  add_test(NAME LinkWhileRunning.${scenario}
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/link_while_running.sh $<TARGET_FILE_DIR:systemprobe>
+            ${scenario})
+  set_tests_properties(LinkWhileRunning.${scenario} PROPERTIES
+    TIMEOUT 120 SKIP_RETURN_CODE 77 RESOURCE_LOCK machine_state)
+endforeach()
