@@ -71,7 +71,7 @@ bool GetExeFolderA(std::string& out) {
   char narrow[kModulePathLimit + 1] = {};
   const int written = ::WideCharToMultiByte(
       codePage, exactOnly ? WC_NO_BEST_FIT_CHARS : 0, path, static_cast<int>(length), narrow,
-      kModulePathLimit, nullptr, exactOnly ? &lossy : nullptr);
+      static_cast<int>(kModulePathLimit), nullptr, exactOnly ? &lossy : nullptr);
   if (written <= 0 || lossy) return false;
   return ExeFolderFromModulePath(std::string(narrow, static_cast<std::size_t>(written)), out);
 }

@@ -54,7 +54,7 @@ bool XmlParserFinds(const std::wstring& path) {
   BOOL lossy = FALSE;
   char narrow[1024] = {};
   const int size = ::WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, path.c_str(), -1, narrow,
-                                         sizeof(narrow), nullptr, &lossy);
+                                         static_cast<int>(sizeof(narrow)), nullptr, &lossy);
   if (size <= 0 || lossy) return false;
   wchar_t back[1024] = {};
   ::MultiByteToWideChar(CP_ACP, 0, narrow, -1, back, 1024);
