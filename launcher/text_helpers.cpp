@@ -20,7 +20,9 @@ bool WideToCp936(const wchar_t* text, char (&out)[kPathBufferSize]) {
   const int needed =
       ::WideCharToMultiByte(kCodePage936, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (needed <= 0 || static_cast<std::size_t>(needed) > sizeof(out)) return false;
-  const int written = ::WideCharToMultiByte(kCodePage936, 0, text,
+  // No best fit: a look-alike (A for U+0100) would name another file, where
+  // the default character names none.
+  const int written = ::WideCharToMultiByte(kCodePage936, WC_NO_BEST_FIT_CHARS, text,
                                             static_cast<int>(std::wcslen(text)), out,
                                             static_cast<int>(sizeof(out)), nullptr, nullptr);
   if (written <= 0 || static_cast<std::size_t>(written) >= sizeof(out)) {
@@ -55,11 +57,23 @@ bool ExeFolderFromModulePath(const std::string& modulePath, std::string& out) {
 }
 
 bool GetExeFolderA(std::string& out) {
-  char path[kModulePathLimit + 1] = {};
-  const DWORD length = ::GetModuleFileNameA(::GetModuleHandleW(nullptr), path, kModulePathLimit);
+  wchar_t path[kModulePathLimit + 1] = {};
+  const DWORD length = ::GetModuleFileNameW(::GetModuleHandleW(nullptr), path, kModulePathLimit);
   // A path cut at the buffer's end would name the wrong folder.
   if (length == 0 || length >= kModulePathLimit) return false;
-  return ExeFolderFromModulePath(std::string(path, length), out);
+
+  // The narrow module-name call spells a character the ANSI code page lacks
+  // with a look-alike (U+0100 as A), which names another installation's
+  // folder. Such a folder has no narrow name at all.
+  const UINT codePage = ::GetACP();
+  const bool exactOnly = codePage != CP_UTF8;
+  BOOL lossy = FALSE;
+  char narrow[kModulePathLimit + 1] = {};
+  const int written = ::WideCharToMultiByte(
+      codePage, exactOnly ? WC_NO_BEST_FIT_CHARS : 0, path, static_cast<int>(length), narrow,
+      static_cast<int>(kModulePathLimit), nullptr, exactOnly ? &lossy : nullptr);
+  if (written <= 0 || lossy) return false;
+  return ExeFolderFromModulePath(std::string(narrow, static_cast<std::size_t>(written)), out);
 }
 
 std::string WideToLogText(const std::wstring& text) {

@@ -20,7 +20,8 @@ bool WideToCp936(const wchar_t* text, char (&out)[kPathBufferSize]);
 bool Utf8ToWide(const char* text, wchar_t (&out)[kPathBufferSize]);
 
 // The launcher's own folder in the ANSI code page, with its trailing backslash.
-// False (out unchanged) when the module path cannot be read or has no backslash.
+// False (out unchanged) when the module path cannot be read, has no backslash
+// or holds a character the ANSI code page cannot spell exactly.
 bool GetExeFolderA(std::string& out);
 
 // The folder part of a narrow module path, up to and including its last

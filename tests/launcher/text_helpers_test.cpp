@@ -127,5 +127,12 @@ TEST(WideToLogText, AnyUnconvertibleCharacterEmptiesTheWholeText) {
   EXPECT_EQ(WideToLogText(L"\xD83D\xDE00"), "");
 }
 
+// A look-alike would name another file: U+0100 must not become another letter.
+TEST(WideToCp936, GivesTheDefaultCharacterRatherThanALookAlike) {
+  char out[kPathBufferSize];
+  EXPECT_TRUE(WideToCp936(L"C:\\\x0100pp\\ProductConfig.xml", out));
+  EXPECT_EQ(std::string(out), "C:\\?pp\\ProductConfig.xml");
+}
+
 }  // namespace
 }  // namespace launcher

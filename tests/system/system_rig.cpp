@@ -1,0 +1,85 @@
+#include "tests/system/system_rig.h"
+
+#include <regex>
+
+#include "launcher/scoped_resource.h"
+#include "tests/support/test_support.h"
+
+namespace system_testing {
+namespace {
+const wchar_t kCommandKey[] = L"quintarelox\\shell\\open\\command";
+}  // namespace
+
+std::wstring OpenCommand::Text() const {
+  std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+  if (!text.empty() && text.back() == L'\0') text.pop_back();
+  return text;
+}
+
+OpenCommand ReadOpenCommand() {
+  OpenCommand value;
+  launcher::ScopedRegKey key;
+  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, kCommandKey, 0, KEY_READ, key.Receive()) !=
+      ERROR_SUCCESS) {
+    return value;
+  }
+  DWORD size = 0;
+  if (::RegQueryValueExW(key.Get(), L"", nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) {
+    return value;
+  }
+  value.data.resize(size);
+  value.present = ::RegQueryValueExW(key.Get(), L"", nullptr, &value.type, value.data.data(),
+                                     &size) == ERROR_SUCCESS;
+  value.data.resize(size);
+  return value;
+}
+
+void WriteOpenCommand(const std::wstring& text) {
+  launcher::ScopedRegKey key;
+  ::RegCreateKeyExW(HKEY_CLASSES_ROOT, kCommandKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    key.Receive(), nullptr);
+  ::RegSetValueExW(key.Get(), L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void RemoveProtocolKey() { ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"quintarelox"); }
+
+std::vector<BYTE> OpenCommandFor(const std::wstring& launcherPath) {
+  const std::wstring command = L"\"" + launcherPath + L"\" \"%1\"";
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(command.c_str());
+  return std::vector<BYTE>(bytes, bytes + (command.size() + 1) * sizeof(wchar_t));
+}
+
+std::vector<std::string> OutputLines(const std::string& output) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < output.size()) {
+    std::size_t end = output.find('\n', start);
+    end = end == std::string::npos ? output.size() : end + 1;
+    std::string line = output.substr(start, end - start);
+    start = end;
+    if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
+      line.erase(line.size() - 2, 1);
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string RecordText(const std::string& record) {
+  static const std::regex header(R"(^\[VOV\]\[I\]\[\d+-\d+-\d+ \d+:\d+:\d+\] )");
+  std::smatch match;
+  if (!std::regex_search(record, match, header)) return "<bad header>";
+  return match.suffix();
+}
+
+std::size_t WaitForClientCount(std::size_t count, DWORD timeoutMs) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    const std::size_t running = testing_support::ProcessesNamed(L"vorlan.exe").size();
+    if (running == count || ::GetTickCount() - start >= timeoutMs) return running;
+    ::Sleep(10);
+  }
+}
+
+}  // namespace system_testing
