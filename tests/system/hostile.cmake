@@ -5,7 +5,10 @@ set(HOSTILE_FIXTURE_DIR ${CMAKE_BINARY_DIR}/fixtures/hostile)
 
 add_test(NAME hostile_archive_fixtures
   COMMAND python3 ${CMAKE_SOURCE_DIR}/rig/fixtures/make_hostile_archives.py ${HOSTILE_FIXTURE_DIR})
-set_tests_properties(hostile_archive_fixtures PROPERTIES FIXTURES_SETUP hostile_archives TIMEOUT 120)
+# The mutation run starts from this generator's archives and the update
+# suites' (tests/update/update_staging.cmake): both set up "mutation_sources".
+set_tests_properties(hostile_archive_fixtures PROPERTIES
+  FIXTURES_SETUP "hostile_archives;mutation_sources" TIMEOUT 120)
 
 launcher_test_path(hostile_fixture_path ${HOSTILE_FIXTURE_DIR})
 
@@ -26,7 +29,7 @@ launcher_add_test(hostile_mutation_tests
     ${CMAKE_CURRENT_LIST_DIR}/hostile_mutation_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/hostile_rig.cpp
     ${CMAKE_SOURCE_DIR}/tests/update/update_test_support.cpp
-  FIXTURES hostile_archives update_archives)
+  FIXTURES mutation_sources)
 target_compile_definitions(hostile_mutation_tests PRIVATE
   HOSTILE_FIXTURE_DIR="${hostile_fixture_path}"
   UPDATE_FIXTURE_DIR="${hostile_update_fixture_path}")

@@ -5,7 +5,9 @@ set(UPDATE_FIXTURE_DIR ${CMAKE_BINARY_DIR}/fixtures/update)
 add_test(NAME update_archive_fixtures
   COMMAND python3 ${CMAKE_SOURCE_DIR}/rig/fixtures/make_update_archives.py ${UPDATE_FIXTURE_DIR}
           ${CMAKE_BINARY_DIR}/bin/vorlan.exe)
-set_tests_properties(update_archive_fixtures PROPERTIES FIXTURES_SETUP update_archives TIMEOUT 120)
+# The hostile-input mutation run starts from these archives too.
+set_tests_properties(update_archive_fixtures PROPERTIES
+  FIXTURES_SETUP "update_archives;mutation_sources" TIMEOUT 120)
 
 # Runs one update step in the folder it is copied to; the tests and the
 # extraction benchmark drive it as a separate process.
