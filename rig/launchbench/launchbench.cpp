@@ -81,8 +81,10 @@ void RemoveRecords(const std::wstring& folder) {
 }
 
 // Starts a command line and returns the milliseconds until a client started.
+// A launcher is waited for until it has ended; a client started directly runs
+// on until it is ended.
 double TimeToClientStart(const std::wstring& commandLine, const std::wstring& folder,
-                         HANDLE startedEvent) {
+                         HANDLE startedEvent, bool waitForExit) {
   std::vector<wchar_t> command(commandLine.begin(), commandLine.end());
   command.push_back(L'\0');
   STARTUPINFOW startup = {};
@@ -96,7 +98,7 @@ double TimeToClientStart(const std::wstring& commandLine, const std::wstring& fo
   }
   const bool started = ::WaitForSingleObject(startedEvent, 20000) == WAIT_OBJECT_0;
   const double elapsed = MillisecondsSince(start);
-  ::WaitForSingleObject(info.hProcess, 20000);
+  if (waitForExit) ::WaitForSingleObject(info.hProcess, 20000);
   ::CloseHandle(info.hThread);
   ::CloseHandle(info.hProcess);
   return started ? elapsed : -1;
@@ -150,8 +152,9 @@ int wmain(int argc, wchar_t** argv) {
       const bool launcherTurn = (which == 0) == (round % 2 == 0);
       const double ms =
           launcherTurn ? TimeToClientStart(L"\"" + launcher + L"\" \"quintarelox://room=1\"", folder,
-                                           startedEvent)
-                       : TimeToClientStart(L"\"" + client + L"\" room=1\"", folder, startedEvent);
+                                           startedEvent, true)
+                       : TimeToClientStart(L"\"" + client + L"\" room=1\"", folder, startedEvent,
+                                           false);
       EndClients();
       RemoveRecords(folder);
       if (ms < 0) {
