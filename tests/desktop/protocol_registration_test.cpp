@@ -17,32 +17,8 @@ namespace {
 using namespace testing_support;
 using launcher::ScopedRegKey;
 
-struct RegistryValue {
-  bool present = false;
-  DWORD type = REG_NONE;
-  std::vector<BYTE> data;
-
-  std::wstring Text() const {
-    return std::wstring(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
-  }
-};
-
 RegistryValue ReadOpenCommand() {
-  RegistryValue value;
-  ScopedRegKey key;
-  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, launcher::kProtocolCommandKey, 0, KEY_READ,
-                      key.Receive()) != ERROR_SUCCESS) {
-    return value;
-  }
-  DWORD size = 0;
-  if (::RegQueryValueExW(key.Get(), L"", nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) {
-    return value;
-  }
-  value.data.resize(size);
-  value.present = ::RegQueryValueExW(key.Get(), L"", nullptr, &value.type, value.data.data(),
-                                     &size) == ERROR_SUCCESS;
-  value.data.resize(size);
-  return value;
+  return ReadRegistryValue(HKEY_CLASSES_ROOT, launcher::kProtocolCommandKey, L"");
 }
 
 void WriteOpenCommand(DWORD type, const void* data, DWORD size) {

@@ -352,4 +352,26 @@ void EndAllClients() {
   }
 }
 
+std::wstring RegistryValue::Text() const {
+  std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+  if (!text.empty() && text.back() == L'\0') text.pop_back();
+  return text;
+}
+
+RegistryValue ReadRegistryValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName) {
+  RegistryValue value;
+  launcher::ScopedRegKey key;
+  if (::RegOpenKeyExW(root, keyPath, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return value;
+  DWORD size = 0;
+  if (::RegQueryValueExW(key.Get(), valueName, nullptr, &value.type, nullptr, &size) !=
+      ERROR_SUCCESS) {
+    return value;
+  }
+  value.data.resize(size);
+  value.present = ::RegQueryValueExW(key.Get(), valueName, nullptr, &value.type,
+                                     value.data.data(), &size) == ERROR_SUCCESS;
+  value.data.resize(size);
+  return value;
+}
+
 }  // namespace testing_support

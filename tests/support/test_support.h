@@ -92,6 +92,16 @@ bool IsProcessRunning(DWORD processId);
 // until none is left.
 void EndAllClients();
 
+// One registry value as stored; present is false when the key or the value is
+// missing. Text() is the data as UTF-16 without a final NUL.
+struct RegistryValue {
+  bool present = false;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+  std::wstring Text() const;
+};
+RegistryValue ReadRegistryValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName);
+
 std::string Narrow(const std::wstring& text);  // UTF-8
 std::wstring Widen(const std::string& text);   // from UTF-8
 

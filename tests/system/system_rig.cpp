@@ -10,28 +10,8 @@ namespace {
 const wchar_t kCommandKey[] = L"quintarelox\\shell\\open\\command";
 }  // namespace
 
-std::wstring OpenCommand::Text() const {
-  std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
-  if (!text.empty() && text.back() == L'\0') text.pop_back();
-  return text;
-}
-
 OpenCommand ReadOpenCommand() {
-  OpenCommand value;
-  launcher::ScopedRegKey key;
-  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, kCommandKey, 0, KEY_READ, key.Receive()) !=
-      ERROR_SUCCESS) {
-    return value;
-  }
-  DWORD size = 0;
-  if (::RegQueryValueExW(key.Get(), L"", nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) {
-    return value;
-  }
-  value.data.resize(size);
-  value.present = ::RegQueryValueExW(key.Get(), L"", nullptr, &value.type, value.data.data(),
-                                     &size) == ERROR_SUCCESS;
-  value.data.resize(size);
-  return value;
+  return testing_support::ReadRegistryValue(HKEY_CLASSES_ROOT, kCommandKey, L"");
 }
 
 void WriteOpenCommand(const std::wstring& text) {

@@ -7,16 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace system_testing {
 
 // The default value of HKCR\quintarelox\shell\open\command; present is false
 // when the key or the value is missing.
-struct OpenCommand {
-  bool present = false;
-  DWORD type = REG_NONE;
-  std::vector<BYTE> data;
-  std::wstring Text() const;
-};
+using OpenCommand = testing_support::RegistryValue;
 OpenCommand ReadOpenCommand();
 void WriteOpenCommand(const std::wstring& text);
 void RemoveProtocolKey();
