@@ -13,6 +13,7 @@ export WINEDEBUG=-all
 PACKAGES=(
   cmake ninja-build make python3 dpkg-dev
   g++-mingw-w64-i686 libz-mingw-w64-dev binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
   googletest xvfb xauth xdotool imagemagick fonts-wqy-microhei
   zip unzip p7zip-full cppcheck
@@ -73,11 +74,14 @@ unpack_orig() {  # package, target folder name
 unpack_orig zlib zlib
 unpack_orig tinyxml2 tinyxml2
 
-# A Wine prefix of our own, so tests never touch the user's.
+# A Wine prefix of our own, so tests never touch the user's. Which Wine
+# loader can run here is only known once the packages are in.
 mkdir -p "$BUILD"
+source "$ROOT/scripts/wine_env.sh"
+choose_arch
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "setup: creating Wine prefix $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
+  echo "setup: creating Wine prefix $WINEPREFIX ($LAUNCHER_ARCH programs)"
+  wine wineboot -i </dev/null >/dev/null 2>&1 || true
   wineserver -w || true
 fi
 

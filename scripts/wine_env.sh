@@ -11,10 +11,38 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # into .desktop files and icons in the Unix home folder.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 
+# The launcher ships as a 32-bit program and is built and tested as one where
+# the kernel runs 32-bit code. Some virtual machines cannot (no 32-bit user
+# mode), so Wine's 32-bit loader fails with "Exec format error"; there the
+# same sources are built for 64-bit Windows and run by Wine's 64-bit loader,
+# which a "wine" of our own in front of PATH selects. LAUNCHER_ARCH (i686 or
+# x86_64) overrides the choice.
+choose_arch() {
+  if [ -z "${LAUNCHER_ARCH:-}" ]; then
+    if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+      LAUNCHER_ARCH=i686
+    else
+      LAUNCHER_ARCH=x86_64
+    fi
+  fi
+  export LAUNCHER_ARCH
+  if [ "$LAUNCHER_ARCH" = x86_64 ]; then
+    local shim="$BUILD/wine64-only"
+    if [ ! -x "$shim/wine" ]; then
+      mkdir -p "$shim"
+      printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
+        >"$shim/wine"
+      chmod +x "$shim/wine"
+    fi
+    case ":$PATH:" in *":$shim:"*) ;; *) export PATH="$shim:$PATH" ;; esac
+  fi
+}
+
 configure_and_build() {
+  choose_arch
   if [ ! -f "$BUILD/build.ninja" ]; then
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null
+      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$LAUNCHER_ARCH.cmake" >/dev/null
   fi
   cmake --build "$BUILD" -- -k 0
 }
@@ -23,6 +51,7 @@ configure_and_build() {
 # for them for ever), so the server is started persistent and warmed up first
 # with every standard stream on /dev/null.
 start_wine() {
+  choose_arch
   wineserver -p </dev/null >/dev/null 2>&1 || true
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
