@@ -64,6 +64,13 @@ struct FileHandleTraits {
   static void Free(HANDLE h) noexcept { ::CloseHandle(h); }
 };
 
+// Directory searches, which end with FindClose rather than CloseHandle.
+struct FindHandleTraits {
+  static HANDLE Empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Free(HANDLE h) noexcept { ::FindClose(h); }
+};
+
 struct RegKeyTraits {
   static HKEY Empty() noexcept { return nullptr; }
   static bool IsValid(HKEY key) noexcept { return key != nullptr; }
@@ -85,6 +92,7 @@ struct ItemIdListTraits {
 
 using ScopedHandle = ScopedResource<HANDLE, HandleTraits>;
 using ScopedFileHandle = ScopedResource<HANDLE, FileHandleTraits>;
+using ScopedFindHandle = ScopedResource<HANDLE, FindHandleTraits>;
 using ScopedRegKey = ScopedResource<HKEY, RegKeyTraits>;
 template <typename Interface>
 using ScopedComPtr = ScopedResource<Interface*, ComTraits<Interface>>;

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -58,7 +59,7 @@ class ArchiveFileStream {
     return done;
   }
 
-  long Seek(uLong offset, int origin) {
+  long Seek(ZPOS64_T offset, int origin) {
     std::uint64_t base = 0;
     switch (origin) {
       case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
@@ -70,7 +71,7 @@ class ArchiveFileStream {
     return 0;
   }
 
-  long Tell() const { return static_cast<long>(position_); }
+  ZPOS64_T Tell() const { return position_; }
   bool Failed() const { return failed_; }
 
   bool ReadAt(std::uint64_t position, void* out, uLong size) {
@@ -131,15 +132,15 @@ class ArchiveFileStream {
   Block blocks_[3];
 };
 
-voidpf ZCALLBACK OpenStream(voidpf opaque, const char*, int) { return opaque; }
+voidpf ZCALLBACK OpenStream(voidpf opaque, const void*, int) { return opaque; }
 uLong ZCALLBACK ReadStream(voidpf, voidpf stream, void* buffer, uLong size) {
   return static_cast<ArchiveFileStream*>(stream)->Read(buffer, size);
 }
 uLong ZCALLBACK WriteStream(voidpf, voidpf, const void*, uLong) { return 0; }
-long ZCALLBACK TellStream(voidpf, voidpf stream) {
+ZPOS64_T ZCALLBACK TellStream(voidpf, voidpf stream) {
   return static_cast<ArchiveFileStream*>(stream)->Tell();
 }
-long ZCALLBACK SeekStream(voidpf, voidpf stream, uLong offset, int origin) {
+long ZCALLBACK SeekStream(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
   return static_cast<ArchiveFileStream*>(stream)->Seek(offset, origin);
 }
 // The file itself belongs to the reader, which closes it after minizip.
@@ -170,14 +171,24 @@ std::wstring FolderKey(const wchar_t* joined) {
   return std::wstring(joined, length);
 }
 
-bool FolderExistsOrWasMade(const wchar_t* path) {
+// What stands in a folder's place when the folder is needed.
+enum class InTheWay { kNothingGivesWay, kPlainFileGivesWay };
+
+bool FolderExistsOrWasMade(const wchar_t* path, InTheWay inTheWay) {
   const DWORD attributes = ::GetFileAttributesW(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
+    // An update that turns a file into a folder; a read-only file stays.
+    if (inTheWay != InTheWay::kPlainFileGivesWay || !::DeleteFileW(path)) return false;
+  }
   return ::CreateDirectoryW(path, nullptr) != FALSE;
 }
 
 void EnsureFolderPart(const wchar_t* root, const wchar_t* folder, std::size_t length,
-                      FolderSet* known) {
+                      FolderSet* known, InTheWay inTheWay = InTheWay::kNothingGivesWay) {
+  // Trailing separators name the same folder, and a file cannot be asked for
+  // with them.
+  while (length > 1 && IsSeparator(folder[length - 1])) --length;
   if (length == 0) return;
   wchar_t joined[kPathUnits];
   if (!JoinFolder(root, folder, length, joined)) return;
@@ -190,13 +201,47 @@ void EnsureFolderPart(const wchar_t* root, const wchar_t* folder, std::size_t le
   while (last > 0 && !IsSeparator(folder[last - 1])) --last;
   // last is one past the separator; a separator at the very start has no parent.
   if (last > 1) EnsureFolderPart(root, folder, last - 1, known);
-  if (FolderExistsOrWasMade(joined) && known != nullptr) known->insert(std::move(key));
+  if (FolderExistsOrWasMade(joined, inTheWay) && known != nullptr) known->insert(std::move(key));
+}
+
+constexpr std::uint64_t kFreeSpaceReserve = 64ull << 20;
+
+bool LeavesReserve(std::uint64_t available, std::uint64_t size) {
+  return size <= available && available - size >= kFreeSpaceReserve;
+}
+
+// The commit: the written file, still open, takes the target's name in one
+// rename, replacing what was there.
+bool CommitOverTarget(HANDLE written, const wchar_t* targetPath) {
+  const std::size_t nameBytes = std::wcslen(targetPath) * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+  auto* renameInfo = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  renameInfo->ReplaceIfExists = TRUE;
+  renameInfo->RootDirectory = nullptr;
+  renameInfo->FileNameLength = static_cast<DWORD>(nameBytes);
+  // The buffer's own FileName unit holds the terminator.
+  std::memcpy(renameInfo->FileName, targetPath, nameBytes + sizeof(wchar_t));
+  return ::SetFileInformationByHandle(written, FileRenameInfo, renameInfo,
+                                      static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
+// Deletes a written file that is not taking its target's place.
+void DiscardWritten(ScopedFileHandle& written, const wchar_t* path) {
+  FILE_DISPOSITION_INFO dispose = {};
+  dispose.DeleteFile = TRUE;
+  if (!::SetFileInformationByHandle(written.Get(), FileDispositionInfo, &dispose,
+                                    sizeof(dispose))) {
+    written.Reset();
+    ::DeleteFileW(path);
+  }
 }
 
 void EnsureRoot(const wchar_t* root, FolderSet* known) {
   if (root == nullptr) return;
   if (known != nullptr && known->count(FolderKey(root)) != 0) return;
-  if (FolderExistsOrWasMade(root) && known != nullptr) known->insert(FolderKey(root));
+  if (FolderExistsOrWasMade(root, InTheWay::kNothingGivesWay) && known != nullptr) {
+    known->insert(FolderKey(root));
+  }
 }
 
 }  // namespace
@@ -227,15 +272,20 @@ class ArchiveReader {
     std::uint64_t fullUncompressedSize;
   };
 
+  void FindOverlappingItems();
   int MoveTo(int index);
   int ReadDescription(int index);
   int OpenItemData(int index);
   void CloseItemData();
   int CheckTarget(const wchar_t* targetPath, bool absolute, wchar_t (&full)[kPathUnits]);
   int WriteFileItem(const wchar_t* fullPath, const Details& details);
+  bool FitsFreeSpace(const std::wstring& folder, std::uint64_t size);
+  void RemoveLeftoverTemporaries(const std::wstring& folder);
   int CopyItemData(HANDLE out, const Details& details);
   int CopyEncryptedItemData(HANDLE out, const Details& details);
   int WriteOut(HANDLE out, const void* data, DWORD size);
+  int Deliver(HANDLE out, const void* data, DWORD size, const Details& details,
+              std::uint64_t& total, uLong& crc);
 
   unzFile zip_ = nullptr;
   ScopedFileHandle file_;
@@ -254,6 +304,9 @@ class ArchiveReader {
   std::unique_ptr<char[]> outputBuffer_;
   std::unique_ptr<unsigned char[]> encryptedInput_;  // only for encrypted items
   FolderSet knownFolders_;
+  // Per folder written to: free bytes as last asked, less what items declared since.
+  std::unordered_map<std::wstring, std::uint64_t> freeSpace_;
+  std::vector<bool> overlapping_;       // by index: data shared with another item
   bool rootEnsured_ = false;
   unsigned temporaryCounter_ = 0;
 };
@@ -282,25 +335,55 @@ int ArchiveReader::Open(const wchar_t* fileName) {
                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return kArchiveCannotOpen;
   LARGE_INTEGER size;
-  // Classic zip only: 32-bit offsets, read through minizip's 32-bit functions.
-  if (!::GetFileSizeEx(file_.Get(), &size) || size.QuadPart > 0x7FFFFFFF) return kArchiveCannotOpen;
+  if (!::GetFileSizeEx(file_.Get(), &size)) return kArchiveCannotOpen;
   stream_.reset(new ArchiveFileStream(file_.Get(), static_cast<std::uint64_t>(size.QuadPart)));
 
-  zlib_filefunc_def functions = {};
-  functions.zopen_file = OpenStream;
+  // 64-bit offsets: a classic archive addresses 4 GiB, and zip64 beyond.
+  zlib_filefunc64_def functions = {};
+  functions.zopen64_file = OpenStream;
   functions.zread_file = ReadStream;
   functions.zwrite_file = WriteStream;
-  functions.ztell_file = TellStream;
-  functions.zseek_file = SeekStream;
+  functions.ztell64_file = TellStream;
+  functions.zseek64_file = SeekStream;
   functions.zclose_file = CloseStream;
   functions.zerror_file = TestStreamError;
   functions.opaque = stream_.get();
-  zip_ = ::unzOpen2("", &functions);
+  zip_ = ::unzOpen2_64("", &functions);
   if (zip_ == nullptr) return kArchiveCannotOpen;
-  unz_global_info global = {};
-  if (::unzGetGlobalInfo(zip_, &global) != UNZ_OK) return kArchiveCannotOpen;
+  unz_global_info64 global = {};
+  if (::unzGetGlobalInfo64(zip_, &global) != UNZ_OK) return kArchiveCannotOpen;
   count_ = static_cast<int>(global.number_entry);
+  FindOverlappingItems();
   return kArchiveOk;
+}
+
+void ArchiveReader::FindOverlappingItems() {
+  // Every item's data as it lies in the file. Several records pointing into
+  // the same data would write it again and again (a zip bomb without
+  // nesting), so items whose data overlaps another's are refused, all of
+  // them, before anything is written.
+  std::vector<DataSpan> spans;
+  spans.reserve(static_cast<std::size_t>(count_));
+  int index = 0;
+  for (int step = ::unzGoToFirstFile(zip_); step == UNZ_OK && index < count_;
+       step = ::unzGoToNextFile(zip_), ++index) {
+    unz_file_info64 info = {};
+    if (::unzGetCurrentFileInfo64(zip_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+      break;
+    }
+    if (info.compressed_size == 0) continue;
+    // Opened raw, only to learn where the data starts behind its local header;
+    // an item that cannot be opened fails on its own later.
+    int method = 0;
+    int level = 0;
+    if (::unzOpenCurrentFile2(zip_, &method, &level, 1) != UNZ_OK) continue;
+    const ZPOS64_T start = ::unzGetCurrentFileZStreamPos64(zip_);
+    ::unzCloseCurrentFile(zip_);
+    const ZPOS64_T end = info.compressed_size > ~start ? ~ZPOS64_T{0} : start + info.compressed_size;
+    spans.push_back(DataSpan{start, end, index});
+  }
+  current_ = -1;
+  overlapping_ = FindOverlappingSpans(spans, count_);
 }
 
 void ArchiveReader::CloseItemData() {
@@ -439,21 +522,26 @@ int ArchiveReader::Extract(int index, const wchar_t* targetPath) {
   }
   const std::size_t targetLength = std::wcslen(targetPath);
   if ((cached_.item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    EnsureFolderPart(root, targetPath, targetLength, &knownFolders_);
+    EnsureFolderPart(root, targetPath, targetLength, &knownFolders_,
+                     InTheWay::kPlainFileGivesWay);
     return kArchiveOk;
   }
   std::size_t folderLength = targetLength;
   while (folderLength > 0 && !IsSeparator(targetPath[folderLength - 1])) --folderLength;
-  // A file item needs a file name.
-  if (folderLength == targetLength) return kArchiveCannotOpen;
   EnsureFolderPart(root, targetPath, folderLength, &knownFolders_);
+  // A file item needs a file name; one that ends in a separator (a folder as
+  // some zip writers store it) has had its folders made, and no file.
+  if (folderLength == targetLength) return kArchiveCannotOpen;
+  if (index < static_cast<int>(overlapping_.size()) && overlapping_[static_cast<std::size_t>(index)]) {
+    return kArchiveDataUnreadable;
+  }
   return WriteFileItem(full, cached_);
 }
 
 int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details) {
   // The item is written beside its target and takes the target's place only
-  // once all of it has arrived intact, so a failed item never costs the
-  // installation the file it had.
+  // once all of it has arrived intact, so a failed or interrupted item never
+  // leaves the installation anything but the file it had, or none.
   std::size_t folderLength = std::wcslen(fullPath);
   while (folderLength > 0 && !IsSeparator(fullPath[folderLength - 1])) --folderLength;
   const DWORD readOnly = details.item.attributes & FILE_ATTRIBUTE_READONLY;
@@ -461,63 +549,38 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
       details.item.attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
   if (createAttributes == 0) createAttributes = FILE_ATTRIBUTE_NORMAL;
 
-  // Nothing to protect when the target does not exist yet: the item is written
-  // in its place, and removed again if it fails.
-  ScopedFileHandle out(::CreateFileW(fullPath, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                     createAttributes, nullptr));
-  std::wstring writtenPath = fullPath;
-  bool replacing = false;
-  if (!out) {
-    if (::GetLastError() != ERROR_FILE_EXISTS) return kArchiveCannotOpen;
-    // A read-only file or a folder in the target's place refuses the item, as
-    // a target that cannot be created would.
-    const DWORD existing = ::GetFileAttributesW(fullPath);
-    if (existing == INVALID_FILE_ATTRIBUTES ||
-        (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-      return kArchiveCannotOpen;
-    }
-    replacing = true;
+  // A read-only file or a folder in the target's place refuses the item, as a
+  // target that cannot be created would.
+  const DWORD existing = ::GetFileAttributesW(fullPath);
+  if (existing != INVALID_FILE_ATTRIBUTES &&
+      (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return kArchiveCannotOpen;
   }
-  for (int attempt = 0; replacing && attempt < 16 && !out; ++attempt) {
+  const std::wstring folder(fullPath, folderLength);
+  if (!FitsFreeSpace(folder, details.fullUncompressedSize)) return kArchiveWriteFailed;
+
+  ScopedFileHandle out;
+  wchar_t temporary[kPathUnits];
+  for (int attempt = 0; attempt < 16 && !out; ++attempt) {
     wchar_t suffix[40];
     const int suffixLength = ::wsprintfW(suffix, L"~upd%lx.%x.tmp", ::GetCurrentProcessId(),
                                          ++temporaryCounter_);
     if (folderLength + static_cast<std::size_t>(suffixLength) >= kPathUnits) {
       return kArchiveNameTooLong;
     }
-    wchar_t temporary[kPathUnits];
     std::wmemcpy(temporary, fullPath, folderLength);
     std::wmemcpy(temporary + folderLength, suffix, static_cast<std::size_t>(suffixLength) + 1);
     out.Reset(::CreateFileW(temporary, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                             createAttributes, nullptr));
-    if (out) writtenPath = temporary;
     if (!out && ::GetLastError() != ERROR_FILE_EXISTS) return kArchiveCannotOpen;
   }
   if (!out) return kArchiveCannotOpen;
 
   int result = CopyItemData(out.Get(), details);
-  if (result == kArchiveOk && replacing) {
-    const std::size_t nameBytes = std::wcslen(fullPath) * sizeof(wchar_t);
-    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
-    auto* renameInfo = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    renameInfo->ReplaceIfExists = TRUE;
-    renameInfo->RootDirectory = nullptr;
-    renameInfo->FileNameLength = static_cast<DWORD>(nameBytes);
-    // The buffer's own FileName unit holds the terminator.
-    std::memcpy(renameInfo->FileName, fullPath, nameBytes + sizeof(wchar_t));
-    // A busy target refuses to be replaced and stays as it is.
-    if (!::SetFileInformationByHandle(out.Get(), FileRenameInfo, renameInfo,
-                                      static_cast<DWORD>(buffer.size()))) {
-      result = kArchiveCannotOpen;
-    }
-  }
+  // A busy target refuses to be replaced and stays as it is.
+  if (result == kArchiveOk && !CommitOverTarget(out.Get(), fullPath)) result = kArchiveCannotOpen;
   if (result != kArchiveOk) {
-    FILE_DISPOSITION_INFO dispose = {};
-    dispose.DeleteFile = TRUE;
-    if (!::SetFileInformationByHandle(out.Get(), FileDispositionInfo, &dispose, sizeof(dispose))) {
-      out.Reset();
-      ::DeleteFileW(writtenPath.c_str());
-    }
+    DiscardWritten(out, temporary);
     return result;
   }
   // Times are set on the file in its final place, so nothing the replaced
@@ -534,6 +597,40 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
   basic.FileAttributes = readOnly != 0 ? (details.item.attributes & ~FILE_ATTRIBUTE_DIRECTORY) : 0;
   ::SetFileInformationByHandle(out.Get(), FileBasicInfo, &basic, sizeof(basic));
   return kArchiveOk;
+}
+
+bool ArchiveReader::FitsFreeSpace(const std::wstring& folder, std::uint64_t size) {
+  // An update must never fill the disk of the machine it runs on. The volume
+  // is asked once per folder; after that what the items declared is taken
+  // off, and the volume is asked again only when that estimate says no.
+  auto known = freeSpace_.find(folder);
+  if (known == freeSpace_.end()) {
+    RemoveLeftoverTemporaries(folder);
+  } else if (LeavesReserve(known->second, size)) {
+    known->second -= size;
+    return true;
+  }
+  ULARGE_INTEGER available = {};
+  // A volume that cannot tell is not held against the item.
+  if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return true;
+  const bool fits = LeavesReserve(available.QuadPart, size);
+  freeSpace_[folder] = fits ? available.QuadPart - size : available.QuadPart;
+  return fits;
+}
+
+void ArchiveReader::RemoveLeftoverTemporaries(const std::wstring& folder) {
+  // Temporary files of an extraction that was killed, once per folder (the
+  // first time it is written to). One that an extraction still writes is
+  // open without sharing and stays.
+  WIN32_FIND_DATAW found;
+  ScopedFindHandle search(::FindFirstFileW((folder + L"~upd*.tmp").c_str(), &found));
+  if (!search) return;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        IsExtractionTemporaryName(found.cFileName)) {
+      ::DeleteFileW((folder + found.cFileName).c_str());
+    }
+  } while (::FindNextFileW(search.Get(), &found));
 }
 
 int ArchiveReader::OpenItemData(int index) {
@@ -563,11 +660,9 @@ int ArchiveReader::CopyItemData(HANDLE out, const Details& details) {
     const int got = ::unzReadCurrentFile(zip_, outputBuffer_.get(), kOutputBufferSize);
     if (got < 0) return kArchiveDataUnreadable;
     if (got == 0) break;
-    const int written = WriteOut(out, outputBuffer_.get(), static_cast<DWORD>(got));
-    if (written != kArchiveOk) return written;
-    crc = ::crc32(crc, reinterpret_cast<const Bytef*>(outputBuffer_.get()),
-                  static_cast<uInt>(got));
-    total += static_cast<DWORD>(got);
+    const int delivered =
+        Deliver(out, outputBuffer_.get(), static_cast<DWORD>(got), details, total, crc);
+    if (delivered != kArchiveOk) return delivered;
   }
   // minizip compares the CRC-32 only when the data ends exactly at the size
   // the record gives, so both are checked here whatever the record says.
@@ -584,6 +679,18 @@ int ArchiveReader::WriteOut(HANDLE out, const void* data, DWORD size) {
   if (!::WriteFile(out, data, size, &written, nullptr) || written != size) {
     return kArchiveWriteFailed;
   }
+  return kArchiveOk;
+}
+
+int ArchiveReader::Deliver(HANDLE out, const void* data, DWORD size, const Details& details,
+                           std::uint64_t& total, uLong& crc) {
+  // Nothing beyond the declared size is ever written: data that runs on is
+  // refused the moment it passes that size.
+  if (size > details.fullUncompressedSize - total) return kArchiveDataUnreadable;
+  const int written = WriteOut(out, data, size);
+  if (written != kArchiveOk) return written;
+  crc = ::crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(size));
+  total += size;
   return kArchiveOk;
 }
 
@@ -648,30 +755,33 @@ int ArchiveReader::CopyEncryptedItemData(HANDLE out, const Details& details) {
     }
     if (method != Z_DEFLATED) {
       if (length == 0) continue;
-      const int written = WriteOut(out, data, static_cast<DWORD>(length));
-      if (written != kArchiveOk) return written;
-      crc = ::crc32(crc, data, static_cast<uInt>(length));
-      total += length;
+      const int delivered = Deliver(out, data, static_cast<DWORD>(length), details, total, crc);
+      if (delivered != kArchiveOk) return delivered;
       continue;
     }
     z_stream& stream = inflater.Stream();
     stream.next_in = data;
     stream.avail_in = static_cast<uInt>(length);
-    while (!ended && stream.avail_in != 0) {
+    // A full output buffer may leave output pending inside inflate even when
+    // all input is used up, so inflate is asked again until it has room left.
+    bool outputFull = false;
+    while (!ended && (stream.avail_in != 0 || outputFull)) {
       stream.next_out = reinterpret_cast<Bytef*>(outputBuffer_.get());
       stream.avail_out = kOutputBufferSize;
       const int inflated = ::inflate(&stream, Z_NO_FLUSH);
       if (inflated == Z_STREAM_END) {
         ended = true;
+      } else if (inflated == Z_BUF_ERROR) {
+        break;  // no progress possible: the next input is needed
       } else if (inflated != Z_OK) {
         return kArchiveDataUnreadable;
       }
+      outputFull = stream.avail_out == 0;
       const DWORD produced = kOutputBufferSize - stream.avail_out;
       if (produced != 0) {
-        const int written = WriteOut(out, outputBuffer_.get(), produced);
-        if (written != kArchiveOk) return written;
-        crc = ::crc32(crc, reinterpret_cast<const Bytef*>(outputBuffer_.get()), produced);
-        total += produced;
+        const int delivered =
+            Deliver(out, outputBuffer_.get(), produced, details, total, crc);
+        if (delivered != kArchiveOk) return delivered;
       }
     }
   }

@@ -1,6 +1,8 @@
 #include "update/archive_rules.h"
 
+#include <algorithm>
 #include <cwchar>
+#include <cwctype>
 #include <initializer_list>
 
 #include <zlib.h>
@@ -91,7 +93,10 @@ bool IsReservedDeviceName(const wchar_t* component, std::size_t length) {
     }
     return false;
   }
-  if (base == 4 && component[3] >= L'0' && component[3] <= L'9') {
+  const wchar_t digit = base == 4 ? component[3] : 0;
+  const bool deviceDigit = (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' ||
+                           digit == L'\u00B2' || digit == L'\u00B3';
+  if (deviceDigit) {
     return EqualsIgnoringCase(component, 3, L"COM") || EqualsIgnoringCase(component, 3, L"LPT");
   }
   return (base == 6 && EqualsIgnoringCase(component, 6, L"CONIN$")) ||
@@ -107,6 +112,37 @@ bool IsSafeAbsoluteTarget(const wchar_t* path) {
   if (path == nullptr || path[0] == 0) return false;
   const std::size_t start = (path[1] == L':') ? 2 : 0;
   return ComponentsAreSafe(path, start);
+}
+
+std::vector<bool> FindOverlappingSpans(std::vector<DataSpan> spans, int count) {
+  std::vector<bool> overlapping(count > 0 ? static_cast<std::size_t>(count) : 0, false);
+  std::sort(spans.begin(), spans.end(),
+            [](const DataSpan& a, const DataSpan& b) { return a.start < b.start; });
+  // The span reaching furthest so far: any later span that starts before its
+  // end shares bytes with it.
+  const DataSpan* furthest = nullptr;
+  for (const DataSpan& span : spans) {
+    if (span.end <= span.start) continue;
+    if (furthest != nullptr && span.start < furthest->end) {
+      overlapping[static_cast<std::size_t>(span.index)] = true;
+      overlapping[static_cast<std::size_t>(furthest->index)] = true;
+    }
+    if (furthest == nullptr || span.end > furthest->end) furthest = &span;
+  }
+  return overlapping;
+}
+
+bool IsExtractionTemporaryName(const wchar_t* name) {
+  if (std::wcsncmp(name, L"~upd", 4) != 0) return false;
+  const wchar_t* at = name + 4;
+  for (int part = 0; part < 2; ++part) {
+    std::size_t digits = 0;
+    while (std::iswxdigit(at[digits]) && at[digits] < 0x80) ++digits;
+    if (digits == 0 || digits > 8) return false;
+    at += digits;
+    if (*at++ != L'.') return false;
+  }
+  return std::wcscmp(at, L"tmp") == 0;
 }
 
 DWORD MapExternalAttributes(unsigned host, std::uint32_t externalAttributes) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace launcher {
 
@@ -26,9 +27,25 @@ bool IsSafeRelativeTarget(const wchar_t* path);
 // letter and colon at its start are allowed.
 bool IsSafeAbsoluteTarget(const wchar_t* path);
 
-// CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, CONIN$, CONOUT$ in any letter case,
-// alone or before an extension; the component is length units long.
+// CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9 (and COM or LPT with a superscript
+// 1, 2 or 3, which Windows reads as the digit), CONIN$, CONOUT$ in any letter
+// case, alone or before an extension; the component is length units long.
 bool IsReservedDeviceName(const wchar_t* component, std::size_t length);
+
+// Where one item's data lies in the archive file: [start, end).
+struct DataSpan {
+  std::uint64_t start;
+  std::uint64_t end;
+  int index;
+};
+
+// By index below count: true for every item whose data shares at least one
+// byte with another item's. Sorts the spans by start, O(n log n).
+std::vector<bool> FindOverlappingSpans(std::vector<DataSpan> spans, int count);
+
+// True for the name of a file the extraction writes before it takes its
+// target's place: "~upd", the process id and a counter in hex, ".tmp".
+bool IsExtractionTemporaryName(const wchar_t* name);
 
 // Windows attribute bits for an item made on the given host (the high byte of
 // "version made by") with the given external attributes.

@@ -105,6 +105,7 @@ TEST(HostileMutation, DamagedArchivesNeverCrashEscapeOrCostAFile) {
     bases.push_back(Base{name, ReadAllBytes(update_testing::FixturePath(name)), {}});
   }
   for (const wchar_t* name : {L"descriptor_signed.zip", L"encrypted_empty_password.zip",
+                              L"encrypted_buffers.zip", L"zip64_encrypted.zip",
                               L"empty_items.zip", L"zip64.zip", L"dotdot_mixed.zip",
                               L"streams.zip", L"device_names.zip"}) {
     bases.push_back(Base{name, ReadAllBytes(hostile::HostileFixturePath(name)), {}});

@@ -116,6 +116,8 @@ std::vector<CorpusCase> ReadManifest() {
       current.folders.push_back(WindowsPath(first));
     } else if (keyword == "before") {
       current.before[WindowsPath(first)] = FromHex(second);
+    } else if (keyword == "gone") {
+      current.gone[WindowsPath(first)] = FromHex(second);
     } else if (keyword == "readonly") {
       current.readOnly.push_back(WindowsPath(first));
     } else if (keyword == "new") {
@@ -135,10 +137,12 @@ void Populate(const std::wstring& installation, const CorpusCase& corpusCase) {
   for (const std::wstring& folder : corpusCase.folders) {
     testing_support::CreateFolders(installation + L"\\" + folder);
   }
-  for (const auto& file : corpusCase.before) {
-    const std::wstring path = installation + L"\\" + file.first;
-    testing_support::CreateFolders(path.substr(0, path.find_last_of(L'\\')));
-    testing_support::WriteFileBytes(path, file.second);
+  for (const auto* files : {&corpusCase.before, &corpusCase.gone}) {
+    for (const auto& file : *files) {
+      const std::wstring path = installation + L"\\" + file.first;
+      testing_support::CreateFolders(path.substr(0, path.find_last_of(L'\\')));
+      testing_support::WriteFileBytes(path, file.second);
+    }
   }
   for (const std::wstring& file : corpusCase.readOnly) {
     ::SetFileAttributesW((installation + L"\\" + file).c_str(), FILE_ATTRIBUTE_READONLY);
@@ -170,6 +174,10 @@ void ExpectInstallationOutcome(const std::wstring& installation, const CorpusCas
   }
   for (const std::wstring& folder : corpusCase.folders) {
     EXPECT_TRUE(testing_support::FolderExists(installation + L"\\" + folder)) << Narrow(folder);
+  }
+  for (const auto& file : corpusCase.gone) {
+    EXPECT_FALSE(testing_support::FileExists(installation + L"\\" + file.first))
+        << Narrow(file.first) << " is still a file";
   }
   for (const std::wstring& leftover : TemporaryLeftovers(installation)) ADD_FAILURE() << "left behind " << Narrow(leftover);
 }

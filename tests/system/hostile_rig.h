@@ -17,6 +17,7 @@ struct CorpusCase {
   std::vector<std::wstring> folders;                    // relative, '\' separated
   std::map<std::wstring, std::string> before;           // file -> bytes before the launch
   std::vector<std::wstring> readOnly;
+  std::map<std::wstring, std::string> gone;             // file before -> no file after
   std::map<std::wstring, std::string> mustBecome;       // file -> bytes after
   std::map<std::wstring, std::string> mayBecome;        // file -> as before, or these bytes
   std::vector<std::wstring> probes;                     // names that must not appear outside

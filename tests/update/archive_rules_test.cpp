@@ -45,13 +45,14 @@ TEST(ArchiveTargetSafety, NamesThatCouldLeaveTheRootOrNameADeviceAreRefused) {
       L"a/.../b",    L"x/..",          L"x.txt:stream", L"D:x",          L"a/b:c/d",
       L"CON",        L"con.txt",       L"dir/nul",     L"Com1.log",      L"LPT0",
       L"lpt9.x.y",   L"CONIN$",        L"conout$.txt", L"AUX ",          L"nul .txt/x",
-      L"",
+      L"COM\u00B9",  L"com\u00B2.txt", L"LPT\u00B3",   L"lpt\u00B9.a.b", L"",
   };
   for (const wchar_t* name : unsafe) {
     EXPECT_FALSE(launcher::IsSafeRelativeTarget(name)) << Narrow(name);
   }
-  const wchar_t* safe[] = {L"a/b/c.txt", L"console.txt", L"COM10", L"LPT",   L"con_x/y",
-                           L"a..b/c",    L"..a/b",       L"x./y",  L"./x.txt", L"a//b"};
+  const wchar_t* safe[] = {L"a/b/c.txt", L"console.txt", L"COM10", L"LPT",      L"con_x/y",
+                           L"a..b/c",    L"..a/b",       L"x./y",  L"./x.txt",  L"a//b",
+                           L"COM\u2074", L"lpt\u00B9\u00B9"};
   for (const wchar_t* name : safe) {
     EXPECT_TRUE(launcher::IsSafeRelativeTarget(name)) << Narrow(name);
   }
@@ -59,6 +60,39 @@ TEST(ArchiveTargetSafety, NamesThatCouldLeaveTheRootOrNameADeviceAreRefused) {
   EXPECT_FALSE(launcher::IsSafeAbsoluteTarget(L"C:\\folder\\x.txt:ads"));
   EXPECT_FALSE(launcher::IsSafeAbsoluteTarget(L"C:\\folder\\..\\x.txt"));
   EXPECT_FALSE(launcher::IsSafeAbsoluteTarget(L"\\folder\\prn"));
+}
+
+TEST(ArchiveDataSpans, ItemsSharingAnyByteAreAllMarked) {
+  const struct {
+    const char* what;
+    std::vector<launcher::DataSpan> spans;
+    std::vector<bool> overlapping;
+  } cases[] = {
+      {"apart and touching", {{0, 10, 0}, {10, 20, 1}, {30, 40, 2}}, {false, false, false}},
+      {"same data", {{5, 9, 0}, {5, 9, 1}, {5, 9, 2}}, {true, true, true}},
+      {"inside a long one", {{0, 100, 2}, {40, 50, 0}, {200, 300, 1}}, {true, false, true}},
+      {"reached past a short one", {{0, 100, 0}, {10, 20, 1}, {90, 120, 2}},
+       {true, true, true}},
+      {"empty data never overlaps", {{0, 100, 0}, {50, 50, 1}}, {false, false}},
+      {"directory order does not matter", {{20, 30, 0}, {0, 21, 1}, {40, 41, 2}},
+       {true, true, false}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(launcher::FindOverlappingSpans(c.spans, static_cast<int>(c.overlapping.size())),
+              c.overlapping)
+        << c.what;
+  }
+}
+
+TEST(ArchiveTemporaryNames, OnlyTheExtractionsOwnPatternMatches) {
+  for (const wchar_t* name : {L"~upd1a2b.3.tmp", L"~updffffffff.ffffffff.tmp", L"~upd0.0.tmp"}) {
+    EXPECT_TRUE(launcher::IsExtractionTemporaryName(name)) << Narrow(name);
+  }
+  for (const wchar_t* name :
+       {L"~upd.1.tmp", L"~upd1..tmp", L"~upd1.2.tmp.txt", L"~upd1.2.tm", L"~upd123456789.1.tmp",
+        L"~updg.1.tmp", L"upd1.2.tmp", L"~upd1.2.3.tmp", L"~upd1.2.TMP ", L"~self1.2.tmp"}) {
+    EXPECT_FALSE(launcher::IsExtractionTemporaryName(name)) << Narrow(name);
+  }
 }
 
 TEST(ArchiveAttributes, HostDecidesWhichHalfOfTheExternalAttributesCounts) {
