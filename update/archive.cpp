@@ -171,23 +171,24 @@ std::wstring FolderKey(const wchar_t* joined) {
   return std::wstring(joined, length);
 }
 
-// What stands in a folder's place when the folder is needed.
-enum class InTheWay { kNothingGivesWay, kPlainFileGivesWay };
-
-bool FolderExistsOrWasMade(const wchar_t* path, InTheWay inTheWay) {
+// Folders that folder items of the archive being extracted name. A plain file
+// gives way to such a folder, and only when a file item needs the folder: an
+// update that turns a file into a folder brings the folder's files along.
+bool FolderExistsOrWasMade(const wchar_t* path, const FolderSet* declared) {
   const DWORD attributes = ::GetFileAttributesW(path);
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
-    // An update that turns a file into a folder; a read-only file stays.
-    if (inTheWay != InTheWay::kPlainFileGivesWay || !::DeleteFileW(path)) return false;
+    // A read-only file stays, and the file items below it fail.
+    if (declared == nullptr || declared->count(FolderKey(path)) == 0 || !::DeleteFileW(path)) {
+      return false;
+    }
   }
   return ::CreateDirectoryW(path, nullptr) != FALSE;
 }
 
 void EnsureFolderPart(const wchar_t* root, const wchar_t* folder, std::size_t length,
-                      FolderSet* known, InTheWay inTheWay = InTheWay::kNothingGivesWay) {
-  // Trailing separators name the same folder, and a file cannot be asked for
-  // with them.
+                      FolderSet* known, const FolderSet* declared = nullptr) {
+  // Trailing separators name the same folder.
   while (length > 1 && IsSeparator(folder[length - 1])) --length;
   if (length == 0) return;
   wchar_t joined[kPathUnits];
@@ -200,8 +201,8 @@ void EnsureFolderPart(const wchar_t* root, const wchar_t* folder, std::size_t le
   std::size_t last = length;
   while (last > 0 && !IsSeparator(folder[last - 1])) --last;
   // last is one past the separator; a separator at the very start has no parent.
-  if (last > 1) EnsureFolderPart(root, folder, last - 1, known);
-  if (FolderExistsOrWasMade(joined, inTheWay) && known != nullptr) known->insert(std::move(key));
+  if (last > 1) EnsureFolderPart(root, folder, last - 1, known, declared);
+  if (FolderExistsOrWasMade(joined, declared) && known != nullptr) known->insert(std::move(key));
 }
 
 constexpr std::uint64_t kFreeSpaceReserve = 64ull << 20;
@@ -239,7 +240,7 @@ void DiscardWritten(ScopedFileHandle& written, const wchar_t* path) {
 void EnsureRoot(const wchar_t* root, FolderSet* known) {
   if (root == nullptr) return;
   if (known != nullptr && known->count(FolderKey(root)) != 0) return;
-  if (FolderExistsOrWasMade(root, InTheWay::kNothingGivesWay) && known != nullptr) {
+  if (FolderExistsOrWasMade(root, nullptr) && known != nullptr) {
     known->insert(FolderKey(root));
   }
 }
@@ -304,6 +305,7 @@ class ArchiveReader {
   std::unique_ptr<char[]> outputBuffer_;
   std::unique_ptr<unsigned char[]> encryptedInput_;  // only for encrypted items
   FolderSet knownFolders_;
+  FolderSet declaredFolders_;  // named by folder items, see FolderExistsOrWasMade
   // Per folder written to: free bytes as last asked, less what items declared since.
   std::unordered_map<std::wstring, std::uint64_t> freeSpace_;
   std::vector<bool> overlapping_;       // by index: data shared with another item
@@ -522,13 +524,16 @@ int ArchiveReader::Extract(int index, const wchar_t* targetPath) {
   }
   const std::size_t targetLength = std::wcslen(targetPath);
   if ((cached_.item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    EnsureFolderPart(root, targetPath, targetLength, &knownFolders_,
-                     InTheWay::kPlainFileGivesWay);
+    EnsureFolderPart(root, targetPath, targetLength, &knownFolders_);
+    std::size_t length = targetLength;
+    while (length > 1 && IsSeparator(targetPath[length - 1])) --length;
+    wchar_t joined[kPathUnits];
+    if (JoinFolder(root, targetPath, length, joined)) declaredFolders_.insert(FolderKey(joined));
     return kArchiveOk;
   }
   std::size_t folderLength = targetLength;
   while (folderLength > 0 && !IsSeparator(targetPath[folderLength - 1])) --folderLength;
-  EnsureFolderPart(root, targetPath, folderLength, &knownFolders_);
+  EnsureFolderPart(root, targetPath, folderLength, &knownFolders_, &declaredFolders_);
   // A file item needs a file name; one that ends in a separator (a folder as
   // some zip writers store it) has had its folders made, and no file.
   if (folderLength == targetLength) return kArchiveCannotOpen;
@@ -560,27 +565,39 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
   if (!FitsFreeSpace(folder, details.fullUncompressedSize)) return kArchiveWriteFailed;
 
   ScopedFileHandle out;
-  wchar_t temporary[kPathUnits];
-  for (int attempt = 0; attempt < 16 && !out; ++attempt) {
+  wchar_t written[kPathUnits];
+  bool inPlace = false;
+  for (int attempt = 0; attempt < 16 && !out && !inPlace; ++attempt) {
     wchar_t suffix[40];
     const int suffixLength = ::wsprintfW(suffix, L"~upd%lx.%x.tmp", ::GetCurrentProcessId(),
                                          ++temporaryCounter_);
     if (folderLength + static_cast<std::size_t>(suffixLength) >= kPathUnits) {
-      return kArchiveNameTooLong;
+      // Near the path limit a new file is written under its own name, as
+      // there is nothing to protect; an existing one stays.
+      if (existing != INVALID_FILE_ATTRIBUTES) return kArchiveNameTooLong;
+      inPlace = true;
+      break;
     }
-    std::wmemcpy(temporary, fullPath, folderLength);
-    std::wmemcpy(temporary + folderLength, suffix, static_cast<std::size_t>(suffixLength) + 1);
-    out.Reset(::CreateFileW(temporary, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+    std::wmemcpy(written, fullPath, folderLength);
+    std::wmemcpy(written + folderLength, suffix, static_cast<std::size_t>(suffixLength) + 1);
+    out.Reset(::CreateFileW(written, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                             createAttributes, nullptr));
     if (!out && ::GetLastError() != ERROR_FILE_EXISTS) return kArchiveCannotOpen;
+  }
+  if (inPlace) {
+    std::wmemcpy(written, fullPath, std::wcslen(fullPath) + 1);
+    out.Reset(::CreateFileW(written, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                            createAttributes, nullptr));
   }
   if (!out) return kArchiveCannotOpen;
 
   int result = CopyItemData(out.Get(), details);
   // A busy target refuses to be replaced and stays as it is.
-  if (result == kArchiveOk && !CommitOverTarget(out.Get(), fullPath)) result = kArchiveCannotOpen;
+  if (result == kArchiveOk && !inPlace && !CommitOverTarget(out.Get(), fullPath)) {
+    result = kArchiveCannotOpen;
+  }
   if (result != kArchiveOk) {
-    DiscardWritten(out, temporary);
+    DiscardWritten(out, written);
     return result;
   }
   // Times are set on the file in its final place, so nothing the replaced
