@@ -49,31 +49,19 @@ bool Utf8ToWide(const char* text, wchar_t (&out)[kPathBufferSize]) {
   return out[0] != L'\0';
 }
 
-bool ExeFolderFromModulePath(const std::string& modulePath, std::string& out) {
-  const std::string::size_type lastBackslash = modulePath.find_last_of('\\');
-  if (lastBackslash == std::string::npos) return false;
+bool ExeFolderFromModulePath(const std::wstring& modulePath, std::wstring& out) {
+  const std::wstring::size_type lastBackslash = modulePath.find_last_of(L'\\');
+  if (lastBackslash == std::wstring::npos) return false;
   out = modulePath.substr(0, lastBackslash + 1);
   return true;
 }
 
-bool GetExeFolderA(std::string& out) {
+bool GetExeFolderW(std::wstring& out) {
   wchar_t path[kModulePathLimit + 1] = {};
   const DWORD length = ::GetModuleFileNameW(::GetModuleHandleW(nullptr), path, kModulePathLimit);
   // A path cut at the buffer's end would name the wrong folder.
   if (length == 0 || length >= kModulePathLimit) return false;
-
-  // The narrow module-name call spells a character the ANSI code page lacks
-  // with a look-alike (U+0100 as A), which names another installation's
-  // folder. Such a folder has no narrow name at all.
-  const UINT codePage = ::GetACP();
-  const bool exactOnly = codePage != CP_UTF8;
-  BOOL lossy = FALSE;
-  char narrow[kModulePathLimit + 1] = {};
-  const int written = ::WideCharToMultiByte(
-      codePage, exactOnly ? WC_NO_BEST_FIT_CHARS : 0, path, static_cast<int>(length), narrow,
-      static_cast<int>(kModulePathLimit), nullptr, exactOnly ? &lossy : nullptr);
-  if (written <= 0 || lossy) return false;
-  return ExeFolderFromModulePath(std::string(narrow, static_cast<std::size_t>(written)), out);
+  return ExeFolderFromModulePath(std::wstring(path, length), out);
 }
 
 std::string WideToLogText(const std::wstring& text) {

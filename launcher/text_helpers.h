@@ -19,14 +19,13 @@ bool WideToCp936(const wchar_t* text, char (&out)[kPathBufferSize]);
 // units; out is left untouched in those cases except for the empty text.
 bool Utf8ToWide(const char* text, wchar_t (&out)[kPathBufferSize]);
 
-// The launcher's own folder in the ANSI code page, with its trailing backslash.
-// False (out unchanged) when the module path cannot be read, has no backslash
-// or holds a character the ANSI code page cannot spell exactly.
-bool GetExeFolderA(std::string& out);
+// The launcher's own folder, with its trailing backslash. False (out
+// unchanged) when the module path cannot be read or has no backslash.
+bool GetExeFolderW(std::wstring& out);
 
-// The folder part of a narrow module path, up to and including its last
-// backslash; '/' is not a separator here.
-bool ExeFolderFromModulePath(const std::string& modulePath, std::string& out);
+// The folder part of a module path, up to and including its last backslash;
+// '/' is not a separator here.
+bool ExeFolderFromModulePath(const std::wstring& modulePath, std::wstring& out);
 
 // Wide text as narrow log text under the "chs" locale (code page 936). A text
 // with any character that locale cannot convert gives the empty string.

@@ -2,9 +2,6 @@
 
 #include <windows.h>
 
-#include <io.h>
-
-#include <cstdio>
 #include <string>
 
 #include "launcher/text_helpers.h"
@@ -13,23 +10,30 @@
 namespace launcher {
 
 void PlaceStagedUpdate() {
-  std::string folder;
-  if (!GetExeFolderA(folder)) return;
+  // Wide paths: an installation folder the ANSI code page cannot spell gets
+  // its update like any other.
+  std::wstring folder;
+  if (!GetExeFolderW(folder)) return;
 
-  static const char* const kLeftovers[] = {"temp\\Updater.exe", "temp\\update.td0",
-                                           "temp\\update.td1",  "temp\\update.td2",
-                                           "temp\\update.td3",  "temp\\update.td"};
-  for (const char* leftover : kLeftovers) std::remove((folder + leftover).c_str());
+  static const wchar_t* const kLeftovers[] = {L"temp\\Updater.exe", L"temp\\update.td0",
+                                              L"temp\\update.td1",  L"temp\\update.td2",
+                                              L"temp\\update.td3",  L"temp\\update.td"};
+  // Paths stay within MAX_PATH, as on Windows: an archive placed from a
+  // longer folder could not be extracted there, and would be lost.
+  auto fits = [](const std::wstring& path) { return path.size() < MAX_PATH; };
+  for (const wchar_t* leftover : kLeftovers) {
+    if (fits(folder + leftover)) ::DeleteFileW((folder + leftover).c_str());
+  }
 
-  const std::string staged = folder + "temp\\" + "update.zip";
-  if (_access(staged.c_str(), 0) != 0) return;
+  const std::wstring staged = folder + L"temp\\" + L"update.zip";
+  if (!fits(staged) || ::GetFileAttributesW(staged.c_str()) == INVALID_FILE_ATTRIBUTES) return;
   // The copy keeps the staged file's attributes, and a read-only archive in
   // the installation would refuse both the overwrite and its deletion.
-  const std::string placed = folder + "update.zip";
+  const std::wstring placed = folder + L"update.zip";
   ClearReadOnly(placed.c_str());
   // A staged archive that could not be copied stays staged for the next start
   // rather than being lost.
-  if (!::CopyFileA(staged.c_str(), placed.c_str(), FALSE)) return;
+  if (!::CopyFileW(staged.c_str(), placed.c_str(), FALSE)) return;
   ClearReadOnly(placed.c_str());
   RemoveUpdateArchive(staged.c_str());
 }

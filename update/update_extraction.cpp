@@ -1,6 +1,6 @@
 #include "update/update_extraction.h"
 
-#include <io.h>
+#include <windows.h>
 
 #include "launcher/scoped_resource.h"
 #include "update/archive.h"
@@ -10,14 +10,14 @@ namespace launcher {
 
 namespace {
 using ScopedArchive = ScopedResource<ArchiveHandle*, ArchiveHandleTraits>;
-constexpr char kUpdateArchiveName[] = "update.zip";
+constexpr wchar_t kUpdateArchiveName[] = L"update.zip";
 }  // namespace
 
 void ExtractUpdateArchive() {
-  if (_access(kUpdateArchiveName, 0) != 0) return;
+  if (::GetFileAttributesW(kUpdateArchiveName) == INVALID_FILE_ATTRIBUTES) return;
   {
     ScopedArchive archive;
-    if (OpenArchive(L"update.zip", archive.Receive()) == kArchiveOk) {
+    if (OpenArchive(kUpdateArchiveName, archive.Receive()) == kArchiveOk) {
       ArchiveItem item = {};
       GetArchiveItem(archive.Get(), -1, &item);
       const int count = item.index;

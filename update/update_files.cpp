@@ -2,24 +2,22 @@
 
 #include <windows.h>
 
-#include <cstdio>
-
 namespace launcher {
 
-void ClearReadOnly(const char* path) {
-  const DWORD attributes = ::GetFileAttributesA(path);
+void ClearReadOnly(const wchar_t* path) {
+  const DWORD attributes = ::GetFileAttributesW(path);
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) !=
           FILE_ATTRIBUTE_READONLY) {
     return;
   }
-  ::SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  ::SetFileAttributesW(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
-bool RemoveUpdateArchive(const char* path) {
-  if (std::remove(path) == 0) return true;
+bool RemoveUpdateArchive(const wchar_t* path) {
+  if (::DeleteFileW(path)) return true;
   ClearReadOnly(path);
-  return std::remove(path) == 0;
+  return ::DeleteFileW(path) != FALSE;
 }
 
 }  // namespace launcher

@@ -90,27 +90,27 @@ TEST(Utf8ToWide, TextLongerThan259UnitsIsRefusedWithoutAbortingOrCutting) {
 }
 
 TEST(ExeFolder, KeepsTheTrailingBackslashAndSplitsOnlyAtBackslashes) {
-  std::string out = "unchanged";
-  EXPECT_TRUE(ExeFolderFromModulePath("D:\\launcher.exe", out));
-  EXPECT_EQ(out, "D:\\");
-  EXPECT_TRUE(ExeFolderFromModulePath("C:\\Program Files\\App\\launcher.exe", out));
-  EXPECT_EQ(out, "C:\\Program Files\\App\\");
-  EXPECT_TRUE(ExeFolderFromModulePath("C:\\a/b/launcher.exe", out));
-  EXPECT_EQ(out, "C:\\");
+  std::wstring out = L"unchanged";
+  EXPECT_TRUE(ExeFolderFromModulePath(L"D:\\launcher.exe", out));
+  EXPECT_EQ(out, L"D:\\");
+  EXPECT_TRUE(ExeFolderFromModulePath(L"C:\\Program Files\\App\\launcher.exe", out));
+  EXPECT_EQ(out, L"C:\\Program Files\\App\\");
+  EXPECT_TRUE(ExeFolderFromModulePath(L"C:\\a/b/launcher.exe", out));
+  EXPECT_EQ(out, L"C:\\");
 
-  out = "unchanged";
-  EXPECT_FALSE(ExeFolderFromModulePath("C:/a/launcher.exe", out));
-  EXPECT_EQ(out, "unchanged");
+  out = L"unchanged";
+  EXPECT_FALSE(ExeFolderFromModulePath(L"C:/a/launcher.exe", out));
+  EXPECT_EQ(out, L"unchanged");
 }
 
 TEST(ExeFolder, OfTheRunningProgramEndsInABackslash) {
-  std::string folder;
-  ASSERT_TRUE(GetExeFolderA(folder));
+  std::wstring folder;
+  ASSERT_TRUE(GetExeFolderW(folder));
   ASSERT_FALSE(folder.empty());
-  EXPECT_EQ(folder.back(), '\\');
-  char module[1025] = {};
-  GetModuleFileNameA(nullptr, module, 1024);
-  EXPECT_EQ(std::string(module).rfind(folder, 0), 0u);
+  EXPECT_EQ(folder.back(), L'\\');
+  wchar_t module[1025] = {};
+  GetModuleFileNameW(nullptr, module, 1024);
+  EXPECT_EQ(std::wstring(module).rfind(folder, 0), 0u);
 }
 
 TEST(WideToLogText, ConvertsUnderTheChineseLocaleAndRestoresTheCallersLocale) {
