@@ -137,6 +137,16 @@ TEST_F(ArchiveLayer, AFolderItemMakesEveryFolderOnItsPath) {
   EXPECT_TRUE(FolderEntries(Root(L"sub\\dir")).empty());
 }
 
+TEST_F(ArchiveLayer, AFileItemEndingInASeparatorMakesItsFoldersAndNoFile) {
+  Open(L"folder_as_file.zip");
+  ASSERT_EQ(Describe(0).attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_EQ(Extract(0), kArchiveCannotOpen);
+  EXPECT_TRUE(FolderExists(Root(L"javadir\\sub")));
+  EXPECT_TRUE(FolderEntries(Root(L"javadir\\sub")).empty());
+  EXPECT_EQ(Extract(1), kArchiveOk);
+  EXPECT_EQ(ReadText(Root(L"javadir\\sub\\in.txt")), "inside\n");
+}
+
 TEST_F(ArchiveLayer, AnEmptyItemBecomesAnEmptyFileWithTheItemsTimes) {
   Open(L"empty_item.zip");
   const ArchiveItem item = Describe(0);
