@@ -107,9 +107,9 @@ class InterruptedUpdate : public ::testing::Test {
     }
     ASSERT_GT(updated_.size(), 30u);
     // Every second file is installed already, in an older version.
-    bool installed = false;
+    std::size_t position = 0;
     for (const auto& file : updated_) {
-      if ((installed = !installed)) old_[file.first] = "old " + Narrow(file.first) + "\n";
+      if (position++ % 2 == 0) old_[file.first] = "old " + Narrow(file.first) + "\n";
     }
     launcher_ = InstallLauncher(folder_.Path());
   }
