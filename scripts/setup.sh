@@ -16,6 +16,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
   googletest xvfb xauth xdotool imagemagick fonts-wqy-microhei
+  openssl osslsigncode
   zip unzip p7zip-full cppcheck
 )
 
