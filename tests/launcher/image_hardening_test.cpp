@@ -21,7 +21,7 @@ namespace {
 
 using testing_support::PeImage;
 
-// A built image: a file in the bin folder, or a full path.
+// A built image and the name its tests carry.
 struct BuiltImage {
   const char* label;
   std::wstring path;

@@ -45,6 +45,22 @@ std::uint64_t FileOffset(const std::vector<SectionPlacement>& placements, DWORD 
   return 0;
 }
 
+// Import descriptors, ordinary or delay-load, end with one whose name is zero;
+// a name outside the file ends the list as well.
+template <typename Descriptor>
+void ReadImportNames(const FileView& view, const std::vector<SectionPlacement>& placements,
+                     DWORD directoryRva, DWORD Descriptor::*nameRva,
+                     std::vector<std::string>* names) {
+  for (std::uint64_t at = directoryRva ? FileOffset(placements, directoryRva) : 0; at != 0;
+       at += sizeof(Descriptor)) {
+    Descriptor descriptor;
+    if (!view.Read(at, &descriptor) || descriptor.*nameRva == 0) break;
+    const std::uint64_t name = FileOffset(placements, descriptor.*nameRva);
+    if (name == 0) break;
+    names->push_back(view.String(name));
+  }
+}
+
 }  // namespace
 
 PeImage ReadPeImage(const std::vector<char>& file) {
@@ -106,26 +122,10 @@ PeImage ReadPeImage(const std::vector<char>& file) {
                           section.PointerToRawData});
   }
 
-  // Import descriptors end with an all-zero one; a name outside the file ends
-  // the list as well.
-  const DWORD importRva = directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress;
-  for (std::uint64_t at = importRva ? FileOffset(placements, importRva) : 0; at != 0;
-       at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-    IMAGE_IMPORT_DESCRIPTOR descriptor;
-    if (!view.Read(at, &descriptor) || descriptor.Name == 0) break;
-    const std::uint64_t name = FileOffset(placements, descriptor.Name);
-    if (name == 0) break;
-    image.importedDlls.push_back(view.String(name));
-  }
-  const DWORD delayRva = directory(IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT).VirtualAddress;
-  for (std::uint64_t at = delayRva ? FileOffset(placements, delayRva) : 0; at != 0;
-       at += sizeof(IMAGE_DELAYLOAD_DESCRIPTOR)) {
-    IMAGE_DELAYLOAD_DESCRIPTOR descriptor;
-    if (!view.Read(at, &descriptor) || descriptor.DllNameRVA == 0) break;
-    const std::uint64_t name = FileOffset(placements, descriptor.DllNameRVA);
-    if (name == 0) break;
-    image.importedDlls.push_back(view.String(name));
-  }
+  ReadImportNames(view, placements, directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress,
+                  &IMAGE_IMPORT_DESCRIPTOR::Name, &image.importedDlls);
+  ReadImportNames(view, placements, directory(IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT).VirtualAddress,
+                  &IMAGE_DELAYLOAD_DESCRIPTOR::DllNameRVA, &image.importedDlls);
 
   // COFF symbols: a short name inline, a long one in the string table that
   // follows the symbols.
