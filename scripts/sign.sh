@@ -25,7 +25,8 @@ fi
 [ -f "$LAUNCHER_SIGN_PKCS12" ] || { echo "sign: $LAUNCHER_SIGN_PKCS12 does not exist" >&2; exit 1; }
 command -v osslsigncode >/dev/null || { echo "sign: osslsigncode is missing (scripts/setup.sh)" >&2; exit 1; }
 
-# Signed beside the target first, so that a failure never leaves half a file.
+# Signed in a folder of its own, then moved into place: a failure never leaves
+# half a file behind.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 arguments=(sign -pkcs12 "$LAUNCHER_SIGN_PKCS12" -h sha256 -n "Quintarelox launcher")
