@@ -500,8 +500,8 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
   if (result == kArchiveOk && replacing) {
     // A busy target refuses to be replaced and stays as it is; only the
     // launcher's own image makes way, by being moved aside.
-    const bool placed = IsRunningImage(fullPath) ? ReplaceRunningImage(out.Get(), fullPath)
-                                                 : RenameOpenFile(out.Get(), fullPath, true);
+    const bool placed = RenameOpenFile(out.Get(), fullPath, true) ||
+                        (IsRunningImage(fullPath) && ReplaceRunningImage(out.Get(), fullPath));
     if (!placed) result = kArchiveCannotOpen;
   }
   if (result != kArchiveOk) {

@@ -77,6 +77,24 @@ struct FindTraits {
 };
 using ScopedFind = ScopedResource<HANDLE, FindTraits>;
 
+// What SetFileInformationByHandle needs to rename a file to target.
+std::vector<unsigned char> RenameRequest(const wchar_t* target, bool replace) {
+  const std::size_t nameBytes = std::wcslen(target) * sizeof(wchar_t);
+  std::vector<unsigned char> request(sizeof(FILE_RENAME_INFO) + nameBytes);
+  auto* renameInfo = reinterpret_cast<FILE_RENAME_INFO*>(request.data());
+  renameInfo->ReplaceIfExists = replace ? TRUE : FALSE;
+  renameInfo->RootDirectory = nullptr;
+  renameInfo->FileNameLength = static_cast<DWORD>(nameBytes);
+  // The request's own FileName unit holds the terminator.
+  std::memcpy(renameInfo->FileName, target, nameBytes + sizeof(wchar_t));
+  return request;
+}
+
+bool Rename(HANDLE file, std::vector<unsigned char>& request) {
+  return ::SetFileInformationByHandle(file, FileRenameInfo, request.data(),
+                                      static_cast<DWORD>(request.size())) != FALSE;
+}
+
 }  // namespace
 
 bool IsRunningImage(const wchar_t* path) {
@@ -88,26 +106,18 @@ bool IsRunningImage(const wchar_t* path) {
 }
 
 bool RenameOpenFile(HANDLE file, const wchar_t* target, bool replace) {
-  const std::size_t nameBytes = std::wcslen(target) * sizeof(wchar_t);
-  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
-  auto* renameInfo = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  renameInfo->ReplaceIfExists = replace ? TRUE : FALSE;
-  renameInfo->RootDirectory = nullptr;
-  renameInfo->FileNameLength = static_cast<DWORD>(nameBytes);
-  // The buffer's own FileName unit holds the terminator.
-  std::memcpy(renameInfo->FileName, target, nameBytes + sizeof(wchar_t));
-  return ::SetFileInformationByHandle(file, FileRenameInfo, renameInfo,
-                                     static_cast<DWORD>(buffer.size())) != FALSE;
+  std::vector<unsigned char> request = RenameRequest(target, replace);
+  return Rename(file, request);
 }
 
 bool ReplaceRunningImage(HANDLE replacement, const wchar_t* imagePath) {
-  const std::size_t pathLength = std::wcslen(imagePath);
-  std::size_t folderLength = pathLength;
+  std::size_t folderLength = std::wcslen(imagePath);
   while (folderLength > 0 && !IsSeparator(imagePath[folderLength - 1])) --folderLength;
   const std::wstring folder(imagePath, folderLength);
 
-  // Everything is prepared first, so that the name is missing only between
-  // two renames that follow each other directly.
+  // Everything is prepared first: the name is missing only between two
+  // renames that follow each other directly.
+  std::vector<unsigned char> takeName = RenameRequest(imagePath, false);
   std::wstring aside;
   for (unsigned attempt = 0; attempt < kMovedAsideAttempts; ++attempt) {
     wchar_t name[48];
@@ -121,7 +131,7 @@ bool ReplaceRunningImage(HANDLE replacement, const wchar_t* imagePath) {
     aside.clear();
   }
   if (aside.empty()) return false;
-  if (RenameOpenFile(replacement, imagePath, false)) return true;
+  if (Rename(replacement, takeName)) return true;
 
   // The old image takes its name back; should even that fail, a copy of it
   // does, since a running image can still be read.
