@@ -10,9 +10,9 @@
 
 #include "launcher/scoped_resource.h"
 #include "tests/support/test_support.h"
+#include "tests/system/self_update_rig.h"
 #include "tests/system/system_rig.h"
 #include "tests/update/update_test_support.h"
-#include "update/self_replace.h"
 
 namespace {
 
@@ -21,10 +21,14 @@ using namespace testing_support;
 using namespace update_testing;
 
 constexpr int kKills = 24;
+// A few megabytes of other items around the launcher, so that kills land
+// before, during and after its replacement.
+const wchar_t kArchive[] = L"self_update_large.zip";
 
 // Starts the launcher and keeps its process, so that it can be killed.
-launcher::ScopedHandle StartLauncher(const std::wstring& launcher, const std::wstring& folder) {
-  std::wstring command = L"\"" + launcher + L"\" forcerun:";
+launcher::ScopedHandle StartLauncher(const std::wstring& launcherPath,
+                                     const std::wstring& folder) {
+  std::wstring command = L"\"" + launcherPath + L"\" forcerun:";
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
@@ -32,51 +36,26 @@ launcher::ScopedHandle StartLauncher(const std::wstring& launcher, const std::ws
                         folder.c_str(), &startup, &info)) {
     return launcher::ScopedHandle();
   }
-  ::CloseHandle(info.hThread);
+  const launcher::ScopedHandle thread(info.hThread);
   return launcher::ScopedHandle(info.hProcess);
-}
-
-std::wstring Install(const TestFolder& folder) {
-  const std::wstring launcher = InstallLauncher(folder.Path());
-  CreateFolders(folder / L"temp");
-  CopyFixture(L"self_update_large.zip", folder / L"temp\\update.zip");
-  return launcher;
 }
 
 bool IsStaged(const TestFolder& folder) {
   return FileExists(folder / L"temp\\update.zip") || FileExists(folder / L"update.zip");
 }
 
-std::size_t MovedAsideCount(const std::wstring& folder) {
-  std::size_t count = 0;
-  for (const std::wstring& name : FolderEntries(folder)) {
-    if (launcher::IsMovedAsideImageName(name.c_str())) ++count;
-  }
-  return count;
-}
-
-class SelfUpdateKill : public ::testing::Test {
- protected:
-  void SetUp() override {
-    EndAllClients();
-    RemoveProtocolKey();
-  }
-  void TearDown() override {
-    EndAllClients();
-    RemoveProtocolKey();
-  }
-};
+using SelfUpdateKill = LaunchingTest;
 
 TEST_F(SelfUpdateKill, AKillAtAnyMomentLeavesAWholeLauncherOrTheUpdateStaged) {
-  const std::vector<char> oldImage = ReadFileBytes(BinFolder() + L"\\launcher.exe");
-  const std::vector<char> newImage = ReadFileBytes(FixturePath(L"launcher_new.exe"));
+  const std::vector<char> oldImage = BuiltLauncherImage();
+  const std::vector<char> newImage = NewLauncherImage();
   ASSERT_FALSE(newImage.empty());
 
   // One undisturbed start sets the span the kills are spread over.
   DWORD span = 0;
   {
     TestFolder folder;
-    const std::wstring launcher = Install(folder);
+    const std::wstring launcher = InstallWithStagedUpdate(folder, kArchive);
     const ULONGLONG start = ::GetTickCount64();
     ASSERT_TRUE(RunLauncher(launcher, L"forcerun:").finished);
     span = static_cast<DWORD>(::GetTickCount64() - start);
@@ -90,7 +69,7 @@ TEST_F(SelfUpdateKill, AKillAtAnyMomentLeavesAWholeLauncherOrTheUpdateStaged) {
   for (int kill = 0; kill < kKills; ++kill) {
     SCOPED_TRACE("kill " + std::to_string(kill));
     TestFolder folder;
-    const std::wstring launcher = Install(folder);
+    const std::wstring launcher = InstallWithStagedUpdate(folder, kArchive);
     {
       launcher::ScopedHandle process = StartLauncher(launcher, folder.Path());
       ASSERT_TRUE(process);
@@ -116,7 +95,7 @@ TEST_F(SelfUpdateKill, AKillAtAnyMomentLeavesAWholeLauncherOrTheUpdateStaged) {
     }
     EXPECT_TRUE(ReadFileBytes(launcher) == newImage);
     EXPECT_FALSE(IsStaged(folder));
-    EXPECT_EQ(MovedAsideCount(folder.Path()), 0u);
+    EXPECT_EQ(MovedAsideImageCount(folder.Path()), 0u);
   }
   std::printf("undisturbed start %lu ms; %d of %d kills came before the swap\n",
               static_cast<unsigned long>(span), killedBeforeSwap, kKills);

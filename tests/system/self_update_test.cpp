@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tests/system/self_update_rig.h"
 #include "tests/system/system_rig.h"
 #include "tests/update/update_test_support.h"
-#include "update/self_replace.h"
 
 namespace {
 
@@ -16,27 +16,14 @@ using namespace system_testing;
 using namespace testing_support;
 using namespace update_testing;
 
-class SelfUpdate : public ::testing::Test {
+class SelfUpdate : public LaunchingTest {
  protected:
   void SetUp() override {
-    EndAllClients();
-    RemoveProtocolKey();
-    oldImage_ = ReadFileBytes(BinFolder() + L"\\launcher.exe");
-    newImage_ = ReadFileBytes(FixturePath(L"launcher_new.exe"));
+    LaunchingTest::SetUp();
+    oldImage_ = BuiltLauncherImage();
+    newImage_ = NewLauncherImage();
     ASSERT_FALSE(newImage_.empty());
     ASSERT_NE(oldImage_, newImage_);
-  }
-  void TearDown() override {
-    EndAllClients();
-    RemoveProtocolKey();
-  }
-
-  // An installation with the launcher and the client, and an update staged.
-  std::wstring Install(const TestFolder& folder, const std::wstring& archive) {
-    const std::wstring launcher = InstallLauncher(folder.Path());
-    CreateFolders(folder / L"temp");
-    CopyFixture(archive, folder / L"temp\\update.zip");
-    return launcher;
   }
 
   void Launch(const std::wstring& launcher, const std::wstring& records) {
@@ -44,14 +31,6 @@ class SelfUpdate : public ::testing::Test {
         RunLauncher(launcher, L"forcerun:room=1", {{L"VORLAN_RECORD_DIR", records}});
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 0u);
-  }
-
-  static std::size_t MovedAsideCount(const std::wstring& folder) {
-    std::size_t count = 0;
-    for (const std::wstring& name : FolderEntries(folder)) {
-      if (launcher::IsMovedAsideImageName(name.c_str())) ++count;
-    }
-    return count;
   }
 
   std::vector<char> oldImage_;
@@ -64,8 +43,8 @@ TEST_F(SelfUpdate, ANewLauncherReplacesTheRunningOneOnlyWhenItArrivedIntact) {
     SCOPED_TRACE(intact ? "intact" : "damaged CRC-32");
     TestFolder folder;
     TestFolder records;
-    const std::wstring launcher =
-        Install(folder, intact ? L"self_update.zip" : L"self_update_bad_crc.zip");
+    const std::wstring launcher = InstallWithStagedUpdate(
+        folder, intact ? L"self_update.zip" : L"self_update_bad_crc.zip");
 
     Launch(launcher, records.Path());
     const std::vector<ClientRecord> clients = WaitForClients(records.Path(), 1);
@@ -78,7 +57,7 @@ TEST_F(SelfUpdate, ANewLauncherReplacesTheRunningOneOnlyWhenItArrivedIntact) {
     // launcher by its own name.
     EXPECT_EQ(ReadText(folder / L"data\\notes.txt"), "next build\n");
     EXPECT_EQ(ReadOpenCommand().data, OpenCommandFor(launcher));
-    EXPECT_EQ(MovedAsideCount(folder.Path()), intact ? 1u : 0u);
+    EXPECT_EQ(MovedAsideImageCount(folder.Path()), intact ? 1u : 0u);
 
     // The next start runs the image now in place and clears the old one away.
     Launch(launcher, records.Path());
@@ -96,7 +75,7 @@ TEST_F(SelfUpdate, ANewLauncherReplacesTheRunningOneOnlyWhenItArrivedIntact) {
 TEST_F(SelfUpdate, TwoLaunchersAtOnceNeverLoseTheLauncher) {
   TestFolder folder;
   TestFolder records;
-  const std::wstring launcher = Install(folder, L"self_update.zip");
+  const std::wstring launcher = InstallWithStagedUpdate(folder, L"self_update.zip");
   const std::wstring command = L"\"" + launcher + L"\" forcerun:";
   const DWORD first = StartProcess(command, folder.Path(), {{L"VORLAN_RECORD_DIR", records.Path()}});
   const DWORD second =
@@ -112,13 +91,13 @@ TEST_F(SelfUpdate, TwoLaunchersAtOnceNeverLoseTheLauncher) {
   EXPECT_TRUE(image == oldImage_ || image == newImage_);
 
   for (int start = 0; start < 3 && (ReadFileBytes(launcher) != newImage_ ||
-                                    MovedAsideCount(folder.Path()) != 0);
+                                    MovedAsideImageCount(folder.Path()) != 0);
        ++start) {
     Launch(launcher, records.Path());
     EndAllClients();
   }
   EXPECT_TRUE(ReadFileBytes(launcher) == newImage_);
-  EXPECT_EQ(MovedAsideCount(folder.Path()), 0u);
+  EXPECT_EQ(MovedAsideImageCount(folder.Path()), 0u);
 }
 
 }  // namespace
