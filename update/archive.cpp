@@ -12,6 +12,7 @@
 #include "unzip.h"
 #include "zlib.h"
 #include "update/archive_rules.h"
+#include "update/self_replace.h"
 
 namespace launcher {
 namespace {
@@ -209,21 +210,6 @@ constexpr std::uint64_t kFreeSpaceReserve = 64ull << 20;
 
 bool LeavesReserve(std::uint64_t available, std::uint64_t size) {
   return size <= available && available - size >= kFreeSpaceReserve;
-}
-
-// The commit: the written file, still open, takes the target's name in one
-// rename, replacing what was there.
-bool CommitOverTarget(HANDLE written, const wchar_t* targetPath) {
-  const std::size_t nameBytes = std::wcslen(targetPath) * sizeof(wchar_t);
-  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
-  auto* renameInfo = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  renameInfo->ReplaceIfExists = TRUE;
-  renameInfo->RootDirectory = nullptr;
-  renameInfo->FileNameLength = static_cast<DWORD>(nameBytes);
-  // The buffer's own FileName unit holds the terminator.
-  std::memcpy(renameInfo->FileName, targetPath, nameBytes + sizeof(wchar_t));
-  return ::SetFileInformationByHandle(written, FileRenameInfo, renameInfo,
-                                      static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 // Deletes a written file that is not taking its target's place.
@@ -592,9 +578,12 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
   if (!out) return kArchiveCannotOpen;
 
   int result = CopyItemData(out.Get(), details);
-  // A busy target refuses to be replaced and stays as it is.
-  if (result == kArchiveOk && !inPlace && !CommitOverTarget(out.Get(), fullPath)) {
-    result = kArchiveCannotOpen;
+  if (result == kArchiveOk && !inPlace) {
+    // A busy target refuses to be replaced and stays as it is; only the
+    // launcher's own image makes way, by being moved aside.
+    const bool placed = RenameOpenFile(out.Get(), fullPath, true) ||
+                        (IsRunningImage(fullPath) && ReplaceRunningImage(out.Get(), fullPath));
+    if (!placed) result = kArchiveCannotOpen;
   }
   if (result != kArchiveOk) {
     DiscardWritten(out, written);
