@@ -90,13 +90,20 @@ template <typename Interface>
 using ScopedComPtr = ScopedResource<Interface*, ComTraits<Interface>>;
 using ScopedItemIdList = ScopedResource<PIDLIST_ABSOLUTE, ItemIdListTraits>;
 
-// Pairs CoInitialize with CoUninitialize for the length of one call.
+// Pairs CoInitialize with CoUninitialize for the length of one call. A thread
+// already in another apartment refuses the call (RPC_E_CHANGED_MODE); its
+// apartment is then not ours to leave.
 class ScopedComInitializer {
  public:
-  ScopedComInitializer() noexcept { ::CoInitialize(nullptr); }
-  ~ScopedComInitializer() { ::CoUninitialize(); }
+  ScopedComInitializer() noexcept : result_(::CoInitialize(nullptr)) {}
+  ~ScopedComInitializer() {
+    if (SUCCEEDED(result_)) ::CoUninitialize();
+  }
   ScopedComInitializer(const ScopedComInitializer&) = delete;
   ScopedComInitializer& operator=(const ScopedComInitializer&) = delete;
+
+ private:
+  HRESULT result_;
 };
 
 }  // namespace launcher
