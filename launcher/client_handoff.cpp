@@ -53,7 +53,7 @@ ScopedFileHandle OpenClientPipe(const HandOffDeadline& deadline) {
     ScopedFileHandle pipe = OpenPipeOnce();
     if (pipe) return pipe;
     const DWORD error = ::GetLastError();
-    if (!IsWorthAnotherOpen(error, pipeSeen) || deadline.HasPassed()) return pipe;
+    if (!IsWorthAnotherOpen(error, pipeSeen) || deadline.HasPassed()) return ScopedFileHandle();
     pipeSeen = true;
     WaitBeforeNextOpen(error, deadline);
   }
@@ -63,20 +63,21 @@ ScopedFileHandle OpenClientPipe(const HandOffDeadline& deadline) {
 // when the deadline passed first; the pending write is then cancelled.
 bool WriteWholeMessage(HANDLE pipe, const std::vector<char>& message,
                        const HandOffDeadline& deadline) {
-  const ScopedHandle written(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!written) return true;
+  const ScopedHandle writeDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!writeDone) return true;
   std::size_t sent = 0;
   while (sent < message.size()) {
     const std::size_t chunk = message.size() - sent;
     const DWORD request = chunk > MAXDWORD ? MAXDWORD : static_cast<DWORD>(chunk);
     OVERLAPPED overlapped = {};
-    overlapped.hEvent = written.Get();
-    ::ResetEvent(written.Get());
+    overlapped.hEvent = writeDone.Get();
+    ::ResetEvent(writeDone.Get());
     if (!::WriteFile(pipe, message.data() + sent, request, nullptr, &overlapped) &&
         ::GetLastError() != ERROR_IO_PENDING) {
       return true;  // refused: a write failure, not a hung client
     }
-    const bool inTime = ::WaitForSingleObject(written.Get(), deadline.RemainingMs()) == WAIT_OBJECT_0;
+    const bool inTime =
+        ::WaitForSingleObject(writeDone.Get(), deadline.RemainingMs()) == WAIT_OBJECT_0;
     if (!inTime) ::CancelIo(pipe);
     // After a cancellation this waits until it has landed: the buffer must
     // outlive the write.
