@@ -32,7 +32,7 @@ launcher_add_test(system_scenario_tests
           ${CMAKE_SOURCE_DIR}/tests/update/update_test_support.cpp
   LOCKS machine_state
   FIXTURES system_fixtures
-  LOCALE_DEPENDENT)
+  LABELS locale)
 target_compile_definitions(system_scenario_tests PRIVATE
   UPDATE_FIXTURE_DIR="${system_fixture_path}")
 
