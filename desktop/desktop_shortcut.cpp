@@ -64,6 +64,28 @@ struct ShortcutProperties {
   const wchar_t* workingFolder;
 };
 
+enum class FileIdentity { kSame, kDifferent, kUnknown };
+
+// Compares the files' volume serial numbers and file indexes; the names play
+// no part.
+FileIdentity CompareFileIdentity(const wchar_t* left, const wchar_t* right) {
+  BY_HANDLE_FILE_INFORMATION info[2] = {};
+  const wchar_t* paths[2] = {left, right};
+  for (int i = 0; i < 2; ++i) {
+    // Reading a file's identity needs no access rights and refuses no sharing.
+    const ScopedFileHandle file(::CreateFileW(
+        paths[i], 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file || !::GetFileInformationByHandle(file.Get(), &info[i])) {
+      return FileIdentity::kUnknown;
+    }
+  }
+  const bool same = info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+                    info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+                    info[0].nFileIndexLow == info[1].nFileIndexLow;
+  return same ? FileIdentity::kSame : FileIdentity::kDifferent;
+}
+
 // An F5 press for the desktop and a flushed association change, so the
 // shell drops the removed shortcut from view at once.
 void RemoveShortcut(const wchar_t* path) {
@@ -111,7 +133,7 @@ int RefreshShortcut(const ShortcutPlan& plan, const ShortcutProperties& properti
   }
   oldTarget[kPathBufferSize - 1] = L'\0';  // a target filling the buffer stays terminated
 
-  link.Get()->Resolve(nullptr, SLR_UPDATE);
+  link.Get()->Resolve(nullptr, ShortcutResolveFlags());
   if (IsGiven(properties.target)) link.Get()->SetPath(properties.target);
   RefreshIcon(link.Get(), properties.iconPath);
   if (IsGiven(properties.workingFolder)) link.Get()->SetWorkingDirectory(properties.workingFolder);
@@ -120,8 +142,10 @@ int RefreshShortcut(const ShortcutPlan& plan, const ShortcutProperties& properti
   const wchar_t* savePath = plan.newName != nullptr ? plan.newPath : plan.oldPath;
   if (FAILED(file.Get()->Save(savePath, TRUE))) return kShortcutSaveAttempted;
 
-  const bool renamed =
-      plan.newName != nullptr && !EqualsIgnoringAsciiCase(plan.oldName, plan.newName);
+  // Identity, not names, tells whether the save went to the old file itself;
+  // when it cannot be told, the only shortcut is not deleted on a guess.
+  const bool renamed = plan.newName != nullptr &&
+                       CompareFileIdentity(plan.oldPath, plan.newPath) == FileIdentity::kDifferent;
   const bool pointedAtLauncher =
       oldTarget[0] != L'\0' && IsGiven(properties.target) &&
       EqualsIgnoringAsciiCase(FileNameOf(oldTarget), FileNameOf(properties.target));
@@ -130,6 +154,14 @@ int RefreshShortcut(const ShortcutPlan& plan, const ShortcutProperties& properti
 }
 
 }  // namespace
+
+unsigned long ShortcutResolveFlags() {
+  return (static_cast<unsigned long>(kResolveTimeoutMs) << 16) | SLR_NO_UI | SLR_UPDATE;
+}
+
+bool AreSameFile(const wchar_t* left, const wchar_t* right) {
+  return CompareFileIdentity(left, right) == FileIdentity::kSame;
+}
 
 int UpdateShortcutInFolder(const wchar_t* desktopFolder, const wchar_t* oldName,
                            const wchar_t* newName, const wchar_t* target,

@@ -16,9 +16,22 @@ constexpr int kShortcutNotFound = -3;
 constexpr int kShortcutNotLoaded = 0;      // link object not made or not loaded
 constexpr int kShortcutSaveAttempted = 1;  // refreshed and saved, or the save failed
 
+// The flags for IShellLinkW::Resolve: no dialog of its own (the restart
+// prompt stays the launcher's only window) and a search for a moved target of
+// at most kResolveTimeoutMs, in the flags' high word.
+constexpr unsigned kResolveTimeoutMs = 1000;
+unsigned long ShortcutResolveFlags();
+
+// True when both paths name one file (same volume serial number and file
+// index), whatever the names: letter case folds in all of Unicode, and a file
+// may also answer to its 8.3 alias or another link. False when either cannot
+// be opened.
+bool AreSameFile(const wchar_t* left, const wchar_t* right);
+
 // Every argument may be null; an empty name counts as absent. The old
-// shortcut is removed after a save under a new name only when its target has
-// the launcher's file name, so a shortcut to another program is left alone.
+// shortcut is removed after a save under a new name only when it is another
+// file than the one saved and its target has the launcher's file name, so a
+// shortcut to another program is left alone.
 int UpdateDesktopShortcut(const wchar_t* oldName, const wchar_t* newName, const wchar_t* target,
                           const wchar_t* description, const wchar_t* iconPath,
                           const wchar_t* workingFolder);

@@ -4,7 +4,10 @@
 
 #include <tinyxml2.h>
 
+#include <cstdio>
+
 #include "launcher/client_contract.h"
+#include "launcher/scoped_resource.h"
 #include "launcher/text_helpers.h"
 
 namespace launcher {
@@ -45,12 +48,12 @@ const char* EntryText(const tinyxml2::XMLElement& entry) {
 bool ReadProductConfig(ShortcutNames& names, const wchar_t* path) {
   if (path == nullptr || ::GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return false;
 
+  // Opened by its wide path: a folder name the ANSI code page cannot spell
+  // still reaches the file.
+  const ScopedFileStream file(::_wfopen(path, L"rb"));
+  if (!file) return false;
   tinyxml2::XMLDocument document;
-  // The parser opens files by narrow name; a path that does not fit leaves the
-  // name empty and the load fails.
-  char narrowPath[kPathBufferSize] = {};
-  WideToCp936(path, narrowPath);
-  if (document.LoadFile(narrowPath) != tinyxml2::XML_SUCCESS || document.Error()) return false;
+  if (document.LoadFile(file.Get()) != tinyxml2::XML_SUCCESS || document.Error()) return false;
 
   const tinyxml2::XMLElement* root = document.FirstChildElement();
   if (root == nullptr) return false;

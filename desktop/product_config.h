@@ -18,9 +18,9 @@ struct ShortcutNames {
 // Fills names from the direct children of the document's first element, whose
 // names are compared without regard to ASCII case; a later entry wins unless
 // its text is empty, and an entry whose text would need more than 259 units is
-// skipped. False, with names untouched, when there is no path or no file, the
-// path does not fit 260 bytes in code page 936, or the document is empty,
-// malformed or without an element.
+// skipped. The file is opened by its wide path. False, with names untouched,
+// when there is no path or no file, or the document is empty, malformed or
+// without an element.
 bool ReadProductConfig(ShortcutNames& names, const wchar_t* path);
 
 }  // namespace launcher

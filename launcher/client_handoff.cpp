@@ -6,48 +6,87 @@
 namespace launcher {
 namespace {
 
-// How long a pipe whose instances are all busy is waited for, in all.
-constexpr ULONGLONG kBusyPipeWaitMs = 2000;
-// Pause before looking again when the pipe vanished while it was waited for.
-constexpr DWORD kVanishedPipePollMs = 50;
+// Pause before the next attempt when nothing better can be waited on.
+constexpr DWORD kRetryPauseMs = 50;
 
+class HandOffDeadline {
+ public:
+  explicit HandOffDeadline(ULONGLONG limitMs) : end_(::GetTickCount64() + limitMs) {}
+  DWORD RemainingMs() const {
+    const ULONGLONG now = ::GetTickCount64();
+    return now >= end_ ? 0 : static_cast<DWORD>(end_ - now);
+  }
+  bool HasPassed() const { return RemainingMs() == 0; }
+
+ private:
+  ULONGLONG end_;
+};
+
+// Overlapped, so that a client that stops reading cannot hold the write for
+// ever.
 ScopedFileHandle OpenPipeOnce() {
   return ScopedFileHandle(::CreateFileW(kClientPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                        OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
 }
 
-// A missing pipe fails at once: no client serves it. A busy one is waited for,
-// since the client frees an instance as soon as it has read a message.
-ScopedFileHandle OpenClientPipe() {
-  ScopedFileHandle pipe = OpenPipeOnce();
-  if (pipe || ::GetLastError() != ERROR_PIPE_BUSY) return pipe;
+// Whether an open that failed with this error is worth another attempt. A
+// pipe never seen means no client serves it. Once seen, it may be busy, or
+// gone for a moment between two instances.
+bool IsWorthAnotherOpen(DWORD openError, bool pipeSeen) {
+  return pipeSeen || openError != ERROR_FILE_NOT_FOUND;
+}
 
-  const ULONGLONG deadline = ::GetTickCount64() + kBusyPipeWaitMs;
+// Never returns at once without cause, so the attempts never spin: a busy pipe
+// is waited on until an instance is free, anything else pauses.
+void WaitBeforeNextOpen(DWORD openError, const HandOffDeadline& deadline) {
+  const DWORD remaining = deadline.RemainingMs();
+  if (openError == ERROR_PIPE_BUSY && ::WaitNamedPipeW(kClientPipeName, remaining)) return;
+  ::Sleep(remaining < kRetryPauseMs ? remaining : kRetryPauseMs);
+}
+
+// The "open the pipe" step: attempts until the pipe opens, turns out to be
+// missing, or the deadline passes.
+ScopedFileHandle OpenClientPipe(const HandOffDeadline& deadline) {
+  bool pipeSeen = false;
   for (;;) {
-    const ULONGLONG now = ::GetTickCount64();
-    if (now >= deadline) return ScopedFileHandle();
-    const DWORD remaining = static_cast<DWORD>(deadline - now);
-    if (!::WaitNamedPipeW(kClientPipeName, remaining)) {
-      if (::GetLastError() == ERROR_SEM_TIMEOUT) return ScopedFileHandle();
-      ::Sleep(remaining < kVanishedPipePollMs ? remaining : kVanishedPipePollMs);
-    }
-    pipe = OpenPipeOnce();
+    ScopedFileHandle pipe = OpenPipeOnce();
     if (pipe) return pipe;
+    const DWORD error = ::GetLastError();
+    if (!IsWorthAnotherOpen(error, pipeSeen) || deadline.HasPassed()) return ScopedFileHandle();
+    pipeSeen = true;
+    WaitBeforeNextOpen(error, deadline);
   }
 }
 
-// The whole message, however large; a byte pipe may take it in pieces.
-void WriteWholeMessage(HANDLE pipe, const std::vector<char>& message) {
+// The whole message, however large; a byte pipe may take it in pieces. False
+// when the deadline passed first; the pending write is then cancelled.
+bool WriteWholeMessage(HANDLE pipe, const std::vector<char>& message,
+                       const HandOffDeadline& deadline) {
+  const ScopedHandle writeDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!writeDone) return true;
   std::size_t sent = 0;
   while (sent < message.size()) {
     const std::size_t chunk = message.size() - sent;
     const DWORD request = chunk > MAXDWORD ? MAXDWORD : static_cast<DWORD>(chunk);
-    DWORD written = 0;
-    if (!::WriteFile(pipe, message.data() + sent, request, &written, nullptr) || written == 0) {
-      return;
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = writeDone.Get();
+    ::ResetEvent(writeDone.Get());
+    if (!::WriteFile(pipe, message.data() + sent, request, nullptr, &overlapped) &&
+        ::GetLastError() != ERROR_IO_PENDING) {
+      return true;  // refused: a write failure, not a hung client
     }
-    sent += written;
+    const bool inTime =
+        ::WaitForSingleObject(writeDone.Get(), deadline.RemainingMs()) == WAIT_OBJECT_0;
+    if (!inTime) ::CancelIo(pipe);
+    // After a cancellation this waits until it has landed: the buffer must
+    // outlive the write.
+    DWORD count = 0;
+    if (!::GetOverlappedResult(pipe, &overlapped, &count, TRUE)) return inTime;
+    if (count == 0) return true;
+    sent += count;
   }
+  return true;
 }
 
 }  // namespace
@@ -63,11 +102,12 @@ std::vector<char> ClientMessageFor(const std::wstring& payload) {
 }
 
 int SendToRunningClient(const std::wstring& payload) {
-  const ScopedFileHandle pipe = OpenClientPipe();
+  const HandOffDeadline deadline(kHandOffLimitMs);
+  const ScopedFileHandle pipe = OpenClientPipe(deadline);
   if (!pipe) return 1;
-  // A failed write is not told apart from a delivered one: the pipe was there.
-  WriteWholeMessage(pipe.Get(), ClientMessageFor(payload));
-  return 0;
+  // A client that stops reading fails the hand-off; a write the pipe refuses
+  // is not told apart from a delivered one: the pipe was there.
+  return WriteWholeMessage(pipe.Get(), ClientMessageFor(payload), deadline) ? 0 : 1;
 }
 
 }  // namespace launcher

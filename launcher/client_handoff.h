@@ -13,10 +13,15 @@ namespace launcher {
 // (characters it cannot represent become its default character), then 0x00.
 std::vector<char> ClientMessageFor(const std::wstring& payload);
 
+// The whole hand-off, waiting for a free pipe instance and writing, ends
+// within this time.
+constexpr ULONGLONG kHandOffLimitMs = 5000;
+
 // Writes the payload's message into "\\.\Pipe\DIRIRA_vorlan". While every
-// instance of the pipe is busy it waits for a free one, up to about two
-// seconds in all. Returns the launcher's exit code: 0 when the pipe was
-// opened, 1 when it is missing or stayed busy.
+// instance of the pipe is busy it waits for a free one. Returns the launcher's
+// exit code: 0 when the pipe was opened and the message written (or refused by
+// the pipe), 1 when the pipe is missing, or when the time limit passed before
+// an instance was free or before the client took the whole message.
 int SendToRunningClient(const std::wstring& payload);
 
 }  // namespace launcher

@@ -7,6 +7,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <utility>
 
 namespace launcher {
@@ -90,6 +91,13 @@ struct ItemIdListTraits {
   static void Free(PIDLIST_ABSOLUTE p) noexcept { ::CoTaskMemFree(p); }
 };
 
+// C runtime file streams, for libraries that read from a FILE*.
+struct FileStreamTraits {
+  static std::FILE* Empty() noexcept { return nullptr; }
+  static bool IsValid(const std::FILE* f) noexcept { return f != nullptr; }
+  static void Free(std::FILE* f) noexcept { std::fclose(f); }
+};
+
 using ScopedHandle = ScopedResource<HANDLE, HandleTraits>;
 using ScopedFileHandle = ScopedResource<HANDLE, FileHandleTraits>;
 using ScopedFindHandle = ScopedResource<HANDLE, FindHandleTraits>;
@@ -97,14 +105,22 @@ using ScopedRegKey = ScopedResource<HKEY, RegKeyTraits>;
 template <typename Interface>
 using ScopedComPtr = ScopedResource<Interface*, ComTraits<Interface>>;
 using ScopedItemIdList = ScopedResource<PIDLIST_ABSOLUTE, ItemIdListTraits>;
+using ScopedFileStream = ScopedResource<std::FILE*, FileStreamTraits>;
 
-// Pairs CoInitialize with CoUninitialize for the length of one call.
+// Pairs CoInitialize with CoUninitialize for the length of one call. A thread
+// already in another apartment refuses the call (RPC_E_CHANGED_MODE); its
+// apartment is then not ours to leave.
 class ScopedComInitializer {
  public:
-  ScopedComInitializer() noexcept { ::CoInitialize(nullptr); }
-  ~ScopedComInitializer() { ::CoUninitialize(); }
+  ScopedComInitializer() noexcept : result_(::CoInitialize(nullptr)) {}
+  ~ScopedComInitializer() {
+    if (SUCCEEDED(result_)) ::CoUninitialize();
+  }
   ScopedComInitializer(const ScopedComInitializer&) = delete;
   ScopedComInitializer& operator=(const ScopedComInitializer&) = delete;
+
+ private:
+  HRESULT result_;
 };
 
 }  // namespace launcher

@@ -151,6 +151,9 @@ FilteringLogger::~FilteringLogger() {
 bool FilteringLogger::deliver(LogData* data) {
   if (data->level < minLevel) return true;
   if (next != nullptr) return next->deliver(data);
+  // Nothing downstream takes the record, and the sender keeps only what a
+  // logger answers true for: it ends here.
+  delete data;
   return false;
 }
 

@@ -95,8 +95,9 @@ class LogData {
 
 class BaseLogger {
  public:
-  // True: the sender may delete the record now. False: the logger kept it, or
-  // it was not delivered, and the sender must not delete it.
+  // True: the sender may delete the record now. False: the logger took the
+  // record over (kept it, or freed it when nothing could take it), and the
+  // sender must not delete it.
   virtual bool deliver(LogData* data) = 0;
   virtual ~BaseLogger();
 };
@@ -189,7 +190,7 @@ class FilteringLogger : public BaseLogger {
   FilteringLogger& operator=(const FilteringLogger&) = delete;
 
   // A dropped record counts as handled (true); without a downstream logger
-  // the record is not delivered (false).
+  // the record is not delivered (false) and the filter frees it.
   bool deliver(LogData* data) override;
 
   LogLevel getMinLevel() const { return minLevel; }

@@ -7,7 +7,6 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 THIRD_PARTY="$ROOT/third_party"
 BUILD="${BUILD_DIR:-$ROOT/build}"
-export WINEPREFIX="${WINEPREFIX:-$BUILD/wineprefix}"
 export WINEDEBUG=-all
 
 PACKAGES=(
@@ -17,7 +16,7 @@ PACKAGES=(
   wine wine64 wine32:i386
   googletest xvfb xauth xdotool imagemagick fonts-wqy-microhei fonts-wine
   openssl osslsigncode
-  zip unzip p7zip-full cppcheck
+  zip unzip p7zip-full cppcheck locales
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -75,47 +74,64 @@ unpack_orig() {  # package, target folder name
 unpack_orig zlib zlib
 unpack_orig tinyxml2 tinyxml2
 
-# A Wine prefix of our own, so tests never touch the user's. Which Wine
-# loader can run here is only known once the packages are in.
+# The Chinese system locale of the second test pass: Wine takes code page 936
+# from the glibc locale zh_CN.UTF-8, which must be generated.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  echo "setup: generating the zh_CN.UTF-8 locale"
+  as_root localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi
+
+# A Wine prefix of our own per locale, so tests never touch the user's. Which
+# Wine loader can run here is only known once the packages are in.
 mkdir -p "$BUILD"
 source "$ROOT/scripts/wine_env.sh"
 choose_arch
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "setup: creating Wine prefix $WINEPREFIX ($LAUNCHER_ARCH programs)"
-  wine wineboot -i </dev/null >/dev/null 2>&1 || true
-  wineserver -w || true
-fi
 
-# The prompt's Chinese text needs a CJK font linked behind the dialog fonts,
-# and Wine draws the window frames itself (caption and close button), since the
-# test display runs no window manager. Checked in the saved registry first, so
-# a ready prefix costs nothing.
-FONT_LINK='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
-registry_changed=0
-if ! grep -q '^"MS Shell Dlg"=str(7):"wqy-microhei' "$WINEPREFIX/system.reg" 2>/dev/null; then
-  for face in Tahoma "MS Shell Dlg"; do
-    wine reg add "$FONT_LINK" /v "$face" /t REG_MULTI_SZ \
-      /d "wqy-microhei.ttc,WenQuanYi Micro Hei" /f </dev/null >/dev/null 2>&1 || true
-  done
-  registry_changed=1
-fi
-if ! grep -q '^"Decorated"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
-    </dev/null >/dev/null 2>&1 || true
-  registry_changed=1
-fi
-# Wine draws the caption's close button as a glyph of its Marlett font
-# (Debian's fonts-wine); without it the button shows a plain "r". Wine as run
-# here does not load fonts from /usr/share/wine/fonts (WINEDEBUG=+font shows
-# it), but it loads every font in the prefix's Fonts folder, so it gets a copy.
-MARLETT=/usr/share/wine/fonts/marlett.ttf
-if [ -f "$MARLETT" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
-  cp "$MARLETT" "$WINEPREFIX/drive_c/windows/Fonts/"
-fi
-# The server these calls started saves the registry when it exits, and must be
-# gone before a persistent one can start; a persistent one already running
-# keeps going, hence the bound.
-if [ "$registry_changed" = 1 ]; then
-  timeout 15 wineserver -w </dev/null >/dev/null 2>&1 || true
+# Creates the current locale's prefix if needed. The prompt's Chinese text
+# needs a CJK font linked behind the dialog fonts, and Wine draws the window
+# frames itself (caption and close button), since the test display runs no
+# window manager. Checked in the saved registry first, so a ready prefix
+# costs nothing.
+prepare_prefix() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "setup: creating Wine prefix $WINEPREFIX ($LAUNCHER_ARCH programs, $LANG)"
+    wine wineboot -i </dev/null >/dev/null 2>&1 || true
+    wineserver -w || true
+  fi
+  local font_link='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+  local registry_changed=0 face
+  if ! grep -q '^"MS Shell Dlg"=str(7):"wqy-microhei' "$WINEPREFIX/system.reg" 2>/dev/null; then
+    for face in Tahoma "MS Shell Dlg"; do
+      wine reg add "$font_link" /v "$face" /t REG_MULTI_SZ \
+        /d "wqy-microhei.ttc,WenQuanYi Micro Hei" /f </dev/null >/dev/null 2>&1 || true
+    done
+    registry_changed=1
+  fi
+  if ! grep -q '^"Decorated"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
+      </dev/null >/dev/null 2>&1 || true
+    registry_changed=1
+  fi
+  # Wine draws the caption's close button as a glyph of its Marlett font
+  # (Debian's fonts-wine); without it the button shows a plain "r". Wine as run
+  # here does not load fonts from /usr/share/wine/fonts (WINEDEBUG=+font shows
+  # it), but it loads every font in the prefix's Fonts folder, so it gets a copy.
+  local marlett=/usr/share/wine/fonts/marlett.ttf
+  if [ -f "$marlett" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+    cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
+  fi
+  # The server these calls started saves the registry when it exits, and must
+  # be gone before a persistent one can start; a persistent one already
+  # running keeps going, hence the bound.
+  if [ "$registry_changed" = 1 ]; then
+    timeout 15 wineserver -w </dev/null >/dev/null 2>&1 || true
+  fi
+}
+
+# The prefix of the locale asked for (LAUNCHER_LOCALE) and the Chinese one of
+# the suite's second pass.
+prepare_prefix
+if [ "$LAUNCHER_LOCALE" != "$LAUNCHER_CHINESE_LOCALE" ]; then
+  (use_locale "$LAUNCHER_CHINESE_LOCALE"; prepare_prefix)
 fi
 echo "setup: ready"

@@ -2,10 +2,33 @@
 # warm wineserver and a virtual display for the prompt.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD="${BUILD_DIR:-$ROOT/build}"
-export WINEPREFIX="${WINEPREFIX:-$BUILD/wineprefix}"
-# Wine takes its code pages from the Unix locale; keep it the same everywhere.
-export LANG=C.UTF-8
+
+# Wine takes its code pages from the Unix locale: C.UTF-8 gives Windows code
+# pages 1252/437, zh_CN.UTF-8 gives 936/936 as on the product's Chinese
+# Windows. LAUNCHER_LOCALE picks one; each locale has a Wine prefix of its own
+# (a prefix keeps the locale it was created with), so its own wineserver.
+LAUNCHER_DEFAULT_LOCALE=C.UTF-8
+LAUNCHER_CHINESE_LOCALE=zh_CN.UTF-8
+prefix_for_locale() {
+  if [ "$1" = "$LAUNCHER_DEFAULT_LOCALE" ]; then
+    echo "$BUILD/wineprefix"
+  else
+    echo "$BUILD/wineprefix-${1%%.*}"
+  fi
+}
+# Switches LANG and the Wine prefix to a locale.
+use_locale() {
+  export LAUNCHER_LOCALE="$1"
+  export LANG="$1"
+  unset LC_ALL
+  export WINEPREFIX
+  WINEPREFIX=$(prefix_for_locale "$1")
+}
+# A prefix given from outside (a test run started by scripts/test.sh) is kept.
+export LAUNCHER_LOCALE="${LAUNCHER_LOCALE:-$LAUNCHER_DEFAULT_LOCALE}"
+export LANG="$LAUNCHER_LOCALE"
 unset LC_ALL
+export WINEPREFIX="${WINEPREFIX:-$(prefix_for_locale "$LAUNCHER_LOCALE")}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # winemenubuilder would turn every shell link the tests save on a desktop
 # into .desktop files and icons in the Unix home folder.

@@ -14,7 +14,9 @@
 //
 // Environment switches for tests: VORLAN_PIPE=0 serves no pipe;
 // VORLAN_BUSY_MS=n keeps the only pipe instance busy for n milliseconds
-// before the first message can be received.
+// before the first message can be received; VORLAN_READ=0 accepts the first
+// connection and never reads from it, behind pipe buffers of 4096 bytes, like
+// a client that hangs.
 
 #include <windows.h>
 
@@ -90,10 +92,10 @@ bool WaitForIo(HANDLE pipe, OVERLAPPED& overlapped, HANDLE exitEvent, DWORD& tra
   return true;
 }
 
-HANDLE CreatePipeInstance(DWORD maxInstances) {
+HANDLE CreatePipeInstance(DWORD maxInstances, DWORD bufferSize) {
   return ::CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, maxInstances,
-                            65536, 65536, 0, nullptr);
+                            bufferSize, bufferSize, 0, nullptr);
 }
 
 // Occupies the pipe's only instance ourselves for a while and then frees it,
@@ -125,11 +127,12 @@ bool ReadMessage(HANDLE pipe, HANDLE ioEvent, HANDLE exitEvent, std::vector<char
   }
 }
 
-void ServePipe(HANDLE exitEvent, DWORD busyMilliseconds) {
+void ServePipe(HANDLE exitEvent, DWORD busyMilliseconds, bool reads) {
   // A busy server has one instance only; it is reused for every message.
   const DWORD maxInstances = busyMilliseconds > 0 ? 1 : PIPE_UNLIMITED_INSTANCES;
+  const DWORD bufferSize = reads ? 65536 : 4096;
   HANDLE ioEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE pipe = CreatePipeInstance(maxInstances);
+  HANDLE pipe = CreatePipeInstance(maxInstances, bufferSize);
   if (pipe != INVALID_HANDLE_VALUE && busyMilliseconds > 0) StayBusy(pipe, exitEvent, busyMilliseconds);
   while (pipe != INVALID_HANDLE_VALUE && ::WaitForSingleObject(exitEvent, 0) != WAIT_OBJECT_0) {
     OVERLAPPED overlapped = {};
@@ -145,7 +148,12 @@ void ServePipe(HANDLE exitEvent, DWORD busyMilliseconds) {
     }
     // The next instance exists before this one is read, so a writer never
     // finds the pipe missing between two messages.
-    HANDLE next = CreatePipeInstance(maxInstances);
+    HANDLE next = CreatePipeInstance(maxInstances, bufferSize);
+    if (connected && !reads) {
+      ::WaitForSingleObject(exitEvent, INFINITE);
+      if (next != INVALID_HANDLE_VALUE) ::CloseHandle(next);
+      break;
+    }
     if (connected) {
       std::vector<char> message;
       const bool complete = ReadMessage(pipe, ioEvent, exitEvent, message);
@@ -179,7 +187,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   if (EnvironmentValue(L"VORLAN_PIPE") == L"0") {
     ::WaitForSingleObject(exitEvent, INFINITE);
   } else {
-    ServePipe(exitEvent, busy.empty() ? 0 : static_cast<DWORD>(std::wcstoul(busy.c_str(), nullptr, 10)));
+    ServePipe(exitEvent, busy.empty() ? 0 : static_cast<DWORD>(std::wcstoul(busy.c_str(), nullptr, 10)),
+              EnvironmentValue(L"VORLAN_READ") != L"0");
   }
   ::CloseHandle(exitEvent);
   return 0;

@@ -2,12 +2,15 @@
 // refreshed by the launcher's operation and read back the same way.
 #include <windows.h>
 #include <commctrl.h>
+#include <shobjidl.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "desktop/desktop_shortcut.h"
+#include "launcher/scoped_resource.h"
 #include "tests/desktop/shortcut_rig.h"
 #include "tests/support/test_support.h"
 
@@ -170,16 +173,68 @@ TEST_F(DesktopShortcut, WithBothPresentTheOldOneOverwritesTheNewOne) {
   EXPECT_FALSE(FileExists(oldPath_));
 }
 
+// File names fold letter case in all of Unicode: the save lands in the old
+// file itself, which must then stay.
 TEST_F(DesktopShortcut, ANewNameDifferingOnlyInLetterCaseRemovesNothing) {
-  Write(oldPath_, Earlier());
-  const LinkProperties loaded = ReadLink(oldPath_);
-  std::wstring upper = oldName_;
-  for (wchar_t& c : upper) {
+  const std::wstring oldName = oldName_ + L" \x00D6lan \x0416";  // "Ölan Ж"
+  std::wstring asciiUpper = oldName;
+  for (wchar_t& c : asciiUpper) {
     if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
   }
-  ASSERT_NE(upper, oldName_);
-  EXPECT_EQ(Update(oldName_.c_str(), upper.c_str()), launcher::kShortcutSaveAttempted);
-  ExpectLink(desktop_ + L"\\" + upper + L".lnk", Refreshed(loaded));
+  const struct {
+    const wchar_t* what;
+    std::wstring newName;
+  } cases[] = {
+      {L"ASCII letters", asciiUpper},
+      {L"letters beyond ASCII", oldName_ + L" \x00F6lan \x0436"},  // "ölan ж"
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.what));
+    const std::wstring oldPath = links_.PathOf(oldName);
+    Write(oldPath, Earlier());
+    const LinkProperties loaded = ReadLink(oldPath);
+    ASSERT_NE(c.newName, oldName);
+    EXPECT_EQ(Update(oldName.c_str(), c.newName.c_str()), launcher::kShortcutSaveAttempted);
+    ExpectLink(desktop_ + L"\\" + c.newName + L".lnk", Refreshed(loaded));
+  }
+}
+
+// Wine keeps no 8.3 aliases, so the decision is checked on the other second
+// name a file can have, a hard link; the folded-case name is checked too.
+TEST_F(DesktopShortcut, OneFileIsRecognisedUnderAnyOfItsNames) {
+  const std::wstring file = install_ / L"Vorlan \x00D6lan.lnk";
+  const std::wstring link = install_ / L"VORLAN~1.LNK";
+  const std::wstring other = install_ / L"other.lnk";
+  WriteFileBytes(file, "L");
+  WriteFileBytes(other, "L");
+  ASSERT_TRUE(::CreateHardLinkW(link.c_str(), file.c_str(), nullptr));
+  EXPECT_TRUE(launcher::AreSameFile(file.c_str(), link.c_str()));
+  EXPECT_TRUE(launcher::AreSameFile(file.c_str(), (install_ / L"vorlan \x00F6LAN.lnk").c_str()));
+  EXPECT_FALSE(launcher::AreSameFile(file.c_str(), other.c_str()));
+  EXPECT_FALSE(launcher::AreSameFile(file.c_str(), (install_ / L"missing.lnk").c_str()));
+}
+
+// A thread already in the multithreaded apartment refuses CoInitialize; the
+// refresh must not take that apartment away from it.
+TEST(ComInitialization, AThreadInAnotherApartmentKeepsIt) {
+  std::thread([] {
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    { launcher::ScopedComInitializer com; }
+    EXPECT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE) << "apartment left";
+    ::CoUninitialize();
+    ::CoUninitialize();
+  }).join();
+}
+
+// On Windows SLR_UPDATE alone searches for a moved target and can show a
+// dialog before the client starts; Wine shows none either way, so the flags
+// are checked as the refresh hands them to Resolve.
+TEST(ShortcutResolve, ShowsNoDialogAndSearchesBriefly) {
+  const unsigned long flags = launcher::ShortcutResolveFlags();
+  EXPECT_EQ(flags & 0xFFFFu, static_cast<unsigned long>(SLR_NO_UI | SLR_UPDATE));
+  const unsigned long timeoutMs = flags >> 16;
+  EXPECT_GT(timeoutMs, 0u);  // zero would mean the platform's default of 3 s
+  EXPECT_LE(timeoutMs, 1000u);
 }
 
 TEST_F(DesktopShortcut, WithoutTheIconFileTheShortcutKeepsItsIcon) {

@@ -72,15 +72,23 @@ TEST_F(ProductConfig, NothingIsReadOrTouchedWithoutAUsableDocument) {
   ExpectRefusedBytes("<?xml version=\"1.0\"?><!-- only a comment -->");
 }
 
-TEST_F(ProductConfig, APathBeyond260BytesInCodePage936IsRefused) {
-  // 130 CJK units are 260 bytes in code page 936, yet the wide path stays far
-  // below its own limit and the file exists.
-  const std::wstring longFolder = folder_ / std::wstring(130, L'\x4E2D');
-  CreateFolders(longFolder);
-  const std::wstring path = longFolder + L"\\ProductConfig.xml";
-  WriteFileBytes(path, "<config><shortcut_cn>x</shortcut_cn></config>");
-  ASSERT_TRUE(FileExists(path));
-  ExpectRefused(path, "long narrow path");
+// The file is opened by its wide path, whatever the ANSI code page can spell
+// of its folder and however long the folder is in code page 936.
+TEST_F(ProductConfig, AFileInAnyFolderIsRead) {
+  const std::wstring folders[] = {
+      L"\xD55C\xAD6D\xC5B4 \xD83D\xDE00",  // Korean and an emoji
+      std::wstring(130, L'\x4E2D'),           // 260 bytes in code page 936
+      L"\x00C5ngstr\x00F6m \x6C83\x5170",
+  };
+  for (const std::wstring& name : folders) {
+    const std::wstring folder = folder_ / name;
+    CreateFolders(folder);
+    const std::wstring path = folder + L"\\ProductConfig.xml";
+    WriteFileBytes(path, "<config><shortcut_cn>x</shortcut_cn></config>");
+    ShortcutNames names;
+    EXPECT_TRUE(ReadProductConfig(names, path.c_str())) << Narrow(name);
+    EXPECT_EQ(names.shortcut_cn, L"x");
+  }
 }
 
 TEST_F(ProductConfig, TheRootIsTheFirstElementWhateverItsName) {

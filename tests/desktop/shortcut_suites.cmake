@@ -1,6 +1,7 @@
 # The product configuration reader works on the tests' own folders only.
 launcher_add_test(product_config_tests
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/product_config_test.cpp)
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/product_config_test.cpp
+  LABELS locale)
 
 # Shortcut tests share the all-users desktop.
 launcher_add_test(desktop_shortcut_tests

@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
+#include <chrono>
+#include <future>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "launcher/client_contract.h"
@@ -64,6 +67,15 @@ TEST_F(ClientHandoff, CharactersTheCodePageLacksBecomeItsDefaultCharacter) {
   EXPECT_EQ(Deliver(L"a\x10D0\x10D1z"), std::string("a") + fallback + fallback + "z" + '\0');
 }
 
+// The product's users run Chinese Windows, code page 936: Chinese text
+// reaches the client as GBK bytes. Runs in the Chinese-locale pass.
+TEST_F(ClientHandoff, ChineseTextArrivesAsGbkUnderAChineseSystemLocale) {
+  if (::GetACP() != 936) GTEST_SKIP() << "needs the Chinese system locale (code page 936)";
+  StartClient();
+  EXPECT_EQ(Deliver(L"room=\x623F\x95F4&name=\x6C83\x5170"),
+            std::string("room=\xB7\xBF\xBC\xE4&name=\xCE\xD6\xC0\xBC\0", 20));
+}
+
 TEST_F(ClientHandoff, APayloadOfAnySizeArrivesWhole) {
   StartClient();
   std::wstring payload;
@@ -97,14 +109,46 @@ TEST_F(ClientHandoff, APipeBusyForAMomentStillGetsThePayload) {
   EXPECT_EQ(Deliver(L"busy=1"), std::string("busy=1\0", 7));
 }
 
+// Processor time of the calling thread, in milliseconds.
+ULONGLONG ThreadCpuMs() {
+  FILETIME created, exited, kernel, user;
+  if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+  const auto ms = [](const FILETIME& t) {
+    return ((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000;
+  };
+  return ms(kernel) + ms(user);
+}
+
 TEST_F(ClientHandoff, APipeThatStaysBusyGivesExitCodeOne) {
   StartClient({{L"VORLAN_BUSY_MS", L"8000"}});
   ASSERT_TRUE(IsClientPipeBusy());
   const ULONGLONG start = ::GetTickCount64();
+  const ULONGLONG cpuBefore = ThreadCpuMs();
   EXPECT_EQ(SendToRunningClient(L"late"), 1);
-  // Bounded: the launcher gives up long before the client frees its pipe.
+  // Bounded: the launcher gives up long before the client frees its pipe, and
+  // it waits rather than spins meanwhile.
   EXPECT_LT(::GetTickCount64() - start, 7000u);
+  EXPECT_LT(ThreadCpuMs() - cpuBefore, 1000u);
   EXPECT_TRUE(WaitForMessages(folder_.Path(), 1, 300).empty());
+}
+
+// A client that accepts the connection and never reads: once the message
+// outgrows the pipe's buffers the write waits on the client, and the hand-off
+// gives up at its time limit.
+TEST_F(ClientHandoff, AClientThatNeverReadsHoldsTheHandOffForItsTimeLimitOnly) {
+  StartClient({{L"VORLAN_READ", L"0"}});
+  std::future<std::pair<int, ULONGLONG>> handOff = std::async(std::launch::async, [] {
+    const ULONGLONG start = ::GetTickCount64();
+    const int exitCode = SendToRunningClient(std::wstring(100000, L'h'));
+    return std::make_pair(exitCode, ::GetTickCount64() - start);
+  });
+  const bool returned = handOff.wait_for(std::chrono::seconds(15)) == std::future_status::ready;
+  if (!returned) EndAllClients();  // a broken pipe ends the write
+  ASSERT_TRUE(returned) << "the hand-off still waited after 15 s";
+  const std::pair<int, ULONGLONG> result = handOff.get();
+  EXPECT_EQ(result.first, 1);
+  EXPECT_GE(result.second, launcher::kHandOffLimitMs - 500);
+  EXPECT_LT(result.second, launcher::kHandOffLimitMs + 2000);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tests/launcher/client_rig.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -75,6 +76,33 @@ TEST_F(LaunchFlow, TheClientRunsInTheLauncherFolderWhateverTheCallersFolder) {
   EXPECT_EQ(ParametersOf(clients[0]), L"x");
   EXPECT_TRUE(ReadClientRecords(elsewhere.Path()).empty());
   EndAllClients();  // before the folders go, so that they can go
+}
+
+// The launcher's folder is gone by the time the launch road starts. The
+// folder it was started from holds a vorlan.exe and an update of its own:
+// neither may be started, applied or deleted.
+TEST_F(LaunchFlow, WithoutItsOwnFolderTheLauncherActsOnNoOtherFolder) {
+  TestFolder running, console, parent;
+  InstallLauncher(running.Path());
+  ASSERT_EQ(StartClients(running.Path(), 1).size(), 1u);  // so that the prompt is asked
+  const std::wstring install = parent / L"install";
+  CreateFolders(install);
+  const std::wstring launcher = InstallLauncher(install, L"movedfolder.exe");
+  InstallLauncher(console.Path());
+  const std::string emptyArchive = std::string("PK\x05\x06", 4) + std::string(18, '\0');
+  WriteFileBytes(console / L"update.zip", emptyArchive);
+
+  const ProcessResult result =
+      RunProcess(L"\"" + launcher + L"\" quintarelox://x", console.Path(), 30000, {}, true);
+  EXPECT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0u);
+  ASSERT_TRUE(FolderExists(install + L" moved"));
+  EXPECT_EQ(ReadFileBytes(console / L"update.zip"),
+            std::vector<char>(emptyArchive.begin(), emptyArchive.end()));
+  ::Sleep(500);
+  EXPECT_TRUE(ProcessesNamed(L"vorlan.exe").empty());
+  EXPECT_TRUE(ReadClientRecords(console.Path()).empty());
+  EXPECT_NE(result.output.find("nothing launched"), std::string::npos) << result.output;
 }
 
 TEST_F(LaunchFlow, WithNoClientInstalledTheLaunchStillEndsWithZero) {

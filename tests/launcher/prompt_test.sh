@@ -23,6 +23,11 @@ trap cleanup EXIT
 EN_TEXT='Another program is already in progress, start new one?'
 ZH_TEXT='检测到程序正在运行，是否重新打开!'
 PROTOCOL_KEY='HKCR\quintarelox'
+# The system labels the box's buttons in its own language, as Windows does.
+case "${LANG:-}" in
+  zh_CN*) BUTTONS='button=确定,button=取消' ;;
+  *) BUTTONS='button=OK,button=Cancel' ;;
+esac
 
 probe end-clients
 install_launcher
@@ -36,7 +41,7 @@ check_box() {
   check "box owner" "owner=none" "$(grep '^owner=' <<<"$box")"
   check "box caption" "caption=$caption" "$(grep '^caption=' <<<"$box")"
   check "box text" "text=$text" "$(grep '^text=' <<<"$box")"
-  check "box buttons" "button=OK,button=Cancel" "$(grep '^button=' <<<"$box" | paste -sd,)"
+  check "box buttons" "$BUTTONS" "$(grep '^button=' <<<"$box" | paste -sd,)"
   check "box icon" "" "$(grep '^icon=some' <<<"$box")"
 }
 

@@ -19,5 +19,5 @@ foreach(scenario IN ITEMS escape-hands-off-the-link return-restarts-every-client
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/prompt_test.sh $<TARGET_FILE_DIR:promptprobe> ${scenario})
   set_tests_properties(RestartPrompt.${scenario} PROPERTIES
     TIMEOUT 120 SKIP_RETURN_CODE 77
-    RESOURCE_LOCK machine_state)
+    RESOURCE_LOCK machine_state LABELS locale)
 endforeach()

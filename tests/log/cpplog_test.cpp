@@ -166,9 +166,22 @@ TEST(Filter, ALevelBelowTheMinimumIsDroppedAndCountsAsHandled) {
   EXPECT_FALSE(filter.deliver(high));
   EXPECT_EQ(next.texts.size(), 1u);
 
-  // Without a downstream logger nothing is delivered.
+}
+
+// A record whose destruction the test can see.
+struct WatchedRecord : cpplog::LogData {
+  explicit WatchedRecord(bool& destroyed) : LogData(cpplog::kInfo), destroyed_(destroyed) {}
+  ~WatchedRecord() override { destroyed_ = true; }
+  bool& destroyed_;
+};
+
+TEST(Filter, WithoutADownstreamLoggerTheRecordIsNotDeliveredButFreed) {
   cpplog::FilteringLogger alone(0, nullptr, false);
-  EXPECT_FALSE(alone.deliver(&low));
+  bool destroyed = false;
+  EXPECT_FALSE(alone.deliver(new WatchedRecord(destroyed)));
+  EXPECT_TRUE(destroyed);
+  // Through a message: the sender leaves the record to the filter.
+  cpplog::LogMessage(__FILE__, __LINE__, cpplog::kInfo, alone) << "declined";
 }
 
 TEST(StreamLogger, WritesTheWholeTextAndFlushes) {

@@ -39,7 +39,7 @@ start_launcher_captured() {
 }
 
 open_command() {
-  wine_quiet reg query "$COMMAND_KEY" /ve | tr -d '\r' | sed -n 's/^ *(Default) *REG_SZ *//p'
+  wine_quiet reg query "$COMMAND_KEY" /ve | tr -d '\r' | LC_ALL=C sed -n 's/^ *([^)]*) *REG_SZ *//p'
 }
 
 stderr_records() { [ -f "$WORK/stderr.txt" ] && tr -d '\r' < "$WORK/stderr.txt" | sed 's/^\[VOV\]\[I\]\[[0-9: -]*\] //'; }

@@ -32,7 +32,8 @@ launcher_add_test(system_scenario_tests
           ${CMAKE_SOURCE_DIR}/tests/desktop/shortcut_rig.cpp
           ${CMAKE_SOURCE_DIR}/tests/update/update_test_support.cpp
   LOCKS machine_state
-  FIXTURES system_fixtures)
+  FIXTURES system_fixtures
+  LABELS locale)
 
 # The launcher killed again and again while an update replaces its own image.
 launcher_add_test(system_self_update_kill_tests
@@ -74,5 +75,5 @@ foreach(scenario IN ITEMS cancel-hands-off-only ok-restarts-with-the-link forcer
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/link_while_running.sh $<TARGET_FILE_DIR:systemprobe>
             ${scenario})
   set_tests_properties(LinkWhileRunning.${scenario} PROPERTIES
-    TIMEOUT 120 SKIP_RETURN_CODE 77 RESOURCE_LOCK machine_state)
+    TIMEOUT 120 SKIP_RETURN_CODE 77 RESOURCE_LOCK machine_state LABELS locale)
 endforeach()
