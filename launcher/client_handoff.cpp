@@ -2,34 +2,67 @@
 
 #include "launcher/client_contract.h"
 #include "launcher/scoped_resource.h"
+#include "launcher/single_instance.h"
 
 namespace launcher {
 namespace {
 
-// How long a pipe whose instances are all busy is waited for, in all.
-constexpr ULONGLONG kBusyPipeWaitMs = 2000;
-// Pause before looking again when the pipe vanished while it was waited for.
-constexpr DWORD kVanishedPipePollMs = 50;
+// How long a pipe that is busy, or not yet served by a starting client, is
+// waited for, in all.
+constexpr ULONGLONG kPipeWaitMs = 5000;
+// Pause before looking again for a pipe that is missing for the moment.
+constexpr DWORD kMissingPipePollMs = 20;
 
 ScopedFileHandle OpenPipeOnce() {
   return ScopedFileHandle(::CreateFileW(kClientPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// A missing pipe fails at once: no client serves it. A busy one is waited for,
-// since the client frees an instance as soon as it has read a message.
+DWORD MillisecondsUntil(ULONGLONG deadline) {
+  const ULONGLONG now = ::GetTickCount64();
+  return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+}
+
+// The pipe does not exist at all, as opposed to free or busy.
+bool IsClientPipeMissing() {
+  return !::WaitNamedPipeW(kClientPipeName, 1) && ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+// The client creates its pipe a moment after its process starts, and a
+// sibling launcher may have started it just now.
+bool IsClientStartingWithoutPipe() {
+  return IsClientPipeMissing() && !ProcessIdsNamed(kClientFileName).empty();
+}
+
+// Waits until the pipe exists, free or busy. False when the deadline passes
+// first or no client process is left to serve it.
+bool WaitForPipeToAppear(ULONGLONG deadline) {
+  while (IsClientStartingWithoutPipe()) {
+    const DWORD remaining = MillisecondsUntil(deadline);
+    if (remaining == 0) return false;
+    ::Sleep(remaining < kMissingPipePollMs ? remaining : kMissingPipePollMs);
+  }
+  return !IsClientPipeMissing();
+}
+
+// A pipe without any client fails at once. A client still starting is given
+// time to serve its pipe, and a busy pipe is waited for, since the client
+// frees an instance as soon as it has read a message.
 ScopedFileHandle OpenClientPipe() {
+  const ULONGLONG deadline = ::GetTickCount64() + kPipeWaitMs;
   ScopedFileHandle pipe = OpenPipeOnce();
+  if (!pipe && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+    if (!WaitForPipeToAppear(deadline)) return ScopedFileHandle();
+    pipe = OpenPipeOnce();
+  }
   if (pipe || ::GetLastError() != ERROR_PIPE_BUSY) return pipe;
 
-  const ULONGLONG deadline = ::GetTickCount64() + kBusyPipeWaitMs;
   for (;;) {
-    const ULONGLONG now = ::GetTickCount64();
-    if (now >= deadline) return ScopedFileHandle();
-    const DWORD remaining = static_cast<DWORD>(deadline - now);
+    const DWORD remaining = MillisecondsUntil(deadline);
+    if (remaining == 0) return ScopedFileHandle();
     if (!::WaitNamedPipeW(kClientPipeName, remaining)) {
       if (::GetLastError() == ERROR_SEM_TIMEOUT) return ScopedFileHandle();
-      ::Sleep(remaining < kVanishedPipePollMs ? remaining : kVanishedPipePollMs);
+      ::Sleep(remaining < kMissingPipePollMs ? remaining : kMissingPipePollMs);
     }
     pipe = OpenPipeOnce();
     if (pipe) return pipe;

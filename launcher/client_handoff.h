@@ -14,9 +14,9 @@ namespace launcher {
 std::vector<char> ClientMessageFor(const std::wstring& payload);
 
 // Writes the payload's message into "\\.\Pipe\DIRIRA_vorlan". While every
-// instance of the pipe is busy it waits for a free one, up to about two
-// seconds in all. Returns the launcher's exit code: 0 when the pipe was
-// opened, 1 when it is missing or stayed busy.
+// instance of the pipe is busy, or a client runs that does not serve its pipe
+// yet, it waits, up to about five seconds in all. Returns the launcher's exit
+// code: 0 when the pipe was opened, 1 when it never appeared or stayed busy.
 int SendToRunningClient(const std::wstring& payload);
 
 }  // namespace launcher
