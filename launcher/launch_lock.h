@@ -27,7 +27,6 @@ class LaunchLock {
   LaunchLock(const LaunchLock&) = delete;
   LaunchLock& operator=(const LaunchLock&) = delete;
 
-  bool IsHeld() const { return held_; }
   // Lets the next launcher go on.
   void Release();
 

@@ -13,23 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "rig/bench_support.h"
+
 namespace {
+
+using bench::Median;
+using bench::MillisecondsSince;
+using bench::Now;
+using bench::RemoveRecords;
 
 const wchar_t kPipeName[] = L"\\\\.\\Pipe\\DIRIRA_vorlan";
 constexpr int kBurstSize = 10;
-
-double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-  LARGE_INTEGER frequency;
-  ::QueryPerformanceFrequency(&frequency);
-  return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
-         static_cast<double>(frequency.QuadPart);
-}
-
-LARGE_INTEGER Now() {
-  LARGE_INTEGER t;
-  ::QueryPerformanceCounter(&t);
-  return t;
-}
 
 bool PipeExists() {
   return ::WaitNamedPipeW(kPipeName, 1) || ::GetLastError() != ERROR_FILE_NOT_FOUND;
@@ -78,7 +72,7 @@ double SettleTime(const std::wstring& launcher, const std::wstring& folder, int 
   const bool ended = !processes.empty() &&
                      ::WaitForMultipleObjects(static_cast<DWORD>(processes.size()),
                                               processes.data(), TRUE, 60000) == WAIT_OBJECT_0;
-  const double elapsed = Milliseconds(start, Now());
+  const double elapsed = MillisecondsSince(start);
   for (const PROCESS_INFORMATION& info : started) {
     ::CloseHandle(info.hThread);
     ::CloseHandle(info.hProcess);
@@ -95,27 +89,10 @@ double TimeToPipe(const std::wstring& client, const std::wstring& folder) {
   ::CloseHandle(info.hThread);
   ::CloseHandle(info.hProcess);
   for (;;) {
-    if (PipeExists()) return Milliseconds(start, Now());
-    if (Milliseconds(start, Now()) > 10000) return -1;
+    if (PipeExists()) return MillisecondsSince(start);
+    if (MillisecondsSince(start) > 10000) return -1;
     ::Sleep(1);
   }
-}
-
-void RemoveRecords(const std::wstring& folder) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((folder + L"\\vorlan.*.*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name != L"vorlan.exe") ::DeleteFileW((folder + L"\\" + name).c_str());
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace

@@ -176,7 +176,7 @@ TEST_P(BurstWithoutClient, StartsOneClientAndDeliversEveryLinkOnceWithoutAPrompt
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, BurstWithoutClient,
+INSTANTIATE_TEST_SUITE_P(TenAtOnce, BurstWithoutClient,
                          ::testing::Values(BurstKind{"links", true, 5},
                                            BurstKind{"plain_starts", false, 3}),
                          [](const ::testing::TestParamInfo<BurstKind>& info) {
