@@ -60,9 +60,16 @@ BurstResult RunBurst(const std::wstring& launcherPath, const std::vector<std::ws
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                          nullptr, nullptr, &startup, &info)) {
-      ADD_FAILURE() << "cannot start " << Narrow(commandLine);
+    // Wine on a loaded machine now and then fails to create a process; the
+    // launcher has not run then, so trying again hides nothing of it.
+    bool created = false;
+    for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+      if (attempt > 0) ::Sleep(200);
+      created = ::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE,
+                                 CREATE_SUSPENDED, nullptr, nullptr, &startup, &info) != FALSE;
+    }
+    if (!created) {
+      ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": error " << ::GetLastError();
       continue;
     }
     processes.emplace_back(info.hProcess);
