@@ -11,11 +11,18 @@ foreach(required IN ITEMS ${MINIZIP_SOURCE_DIR}/unzip.c ${TINYXML2_SOURCE_DIR}/t
 endforeach()
 
 # zlib: the cross toolchain's static library when there is one (Debian's
-# libz-mingw-w64-dev), otherwise the same sources compiled here (MSVC).
-find_package(ZLIB QUIET)
-if(ZLIB_FOUND)
-  add_library(third_party_zlib INTERFACE)
-  target_link_libraries(third_party_zlib INTERFACE ZLIB::ZLIB)
+# libz-mingw-w64-dev), otherwise the same sources compiled here (MSVC). Only
+# libz.a will do: find_package(ZLIB) would take the import library of
+# zlib1.dll, which a stock Windows does not have.
+if(NOT MSVC)
+  find_library(ZLIB_STATIC_LIBRARY NAMES libz.a)
+  find_path(ZLIB_STATIC_INCLUDE_DIR zlib.h)
+endif()
+if(ZLIB_STATIC_LIBRARY AND ZLIB_STATIC_INCLUDE_DIR)
+  add_library(third_party_zlib STATIC IMPORTED)
+  set_target_properties(third_party_zlib PROPERTIES
+    IMPORTED_LOCATION ${ZLIB_STATIC_LIBRARY}
+    INTERFACE_INCLUDE_DIRECTORIES ${ZLIB_STATIC_INCLUDE_DIR})
 else()
   file(GLOB zlib_sources ${ZLIB_SOURCE_DIR}/*.c)
   add_library(third_party_zlib STATIC ${zlib_sources})

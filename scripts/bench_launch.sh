@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Launch speed under one warm Wine: the launcher from its start to the
 # client's start (a shortcut to refresh, no update) against starting the
-# reference client directly. Prints both medians and their ratio.
+# reference client directly and against the floor (launchfloor.exe: the
+# launcher's system DLLs and ShellExecuteW only). Prints the medians and the
+# ratios launcher / direct and launcher / floor.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
 
@@ -12,7 +14,7 @@ trap 'stop_wine' EXIT
 
 INSTALL="$WINEPREFIX/drive_c/launch-bench"
 rm -rf "$INSTALL" && mkdir -p "$INSTALL"
-cp "$BUILD/bin/launcher.exe" "$BUILD/bin/vorlan.exe" "$INSTALL/"
+cp "$BUILD/bin/launcher.exe" "$BUILD/bin/launchfloor.exe" "$BUILD/bin/vorlan.exe" "$INSTALL/"
 cp "$ROOT/resources/launcher.ico" "$INSTALL/vorlan.ico"
 wine "$BUILD/bin/launchbench.exe" 'C:\launch-bench' "${1:-30}" ${2:-} </dev/null 2>/dev/null
 rm -rf "$INSTALL"

@@ -15,7 +15,8 @@ PACKAGES=(
   g++-mingw-w64-i686 libz-mingw-w64-dev binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
-  googletest xvfb xauth xdotool imagemagick fonts-wqy-microhei
+  googletest xvfb xauth xdotool imagemagick fonts-wqy-microhei fonts-wine
+  openssl osslsigncode
   zip unzip p7zip-full cppcheck
 )
 
@@ -102,6 +103,14 @@ if ! grep -q '^"Decorated"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
     </dev/null >/dev/null 2>&1 || true
   registry_changed=1
+fi
+# Wine draws the caption's close button as a glyph of its Marlett font
+# (Debian's fonts-wine); without it the button shows a plain "r". Wine as run
+# here does not load fonts from /usr/share/wine/fonts (WINEDEBUG=+font shows
+# it), but it loads every font in the prefix's Fonts folder, so it gets a copy.
+MARLETT=/usr/share/wine/fonts/marlett.ttf
+if [ -f "$MARLETT" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+  cp "$MARLETT" "$WINEPREFIX/drive_c/windows/Fonts/"
 fi
 # The server these calls started saves the registry when it exits, and must be
 # gone before a persistent one can start; a persistent one already running

@@ -11,6 +11,7 @@
 #include "unzip.h"
 #include "zlib.h"
 #include "update/archive_rules.h"
+#include "update/self_replace.h"
 
 namespace launcher {
 namespace {
@@ -497,19 +498,11 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
 
   int result = CopyItemData(out.Get(), details);
   if (result == kArchiveOk && replacing) {
-    const std::size_t nameBytes = std::wcslen(fullPath) * sizeof(wchar_t);
-    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
-    auto* renameInfo = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    renameInfo->ReplaceIfExists = TRUE;
-    renameInfo->RootDirectory = nullptr;
-    renameInfo->FileNameLength = static_cast<DWORD>(nameBytes);
-    // The buffer's own FileName unit holds the terminator.
-    std::memcpy(renameInfo->FileName, fullPath, nameBytes + sizeof(wchar_t));
-    // A busy target refuses to be replaced and stays as it is.
-    if (!::SetFileInformationByHandle(out.Get(), FileRenameInfo, renameInfo,
-                                      static_cast<DWORD>(buffer.size()))) {
-      result = kArchiveCannotOpen;
-    }
+    // A busy target refuses to be replaced and stays as it is; only the
+    // launcher's own image makes way, by being moved aside.
+    const bool placed = RenameOpenFile(out.Get(), fullPath, true) ||
+                        (IsRunningImage(fullPath) && ReplaceRunningImage(out.Get(), fullPath));
+    if (!placed) result = kArchiveCannotOpen;
   }
   if (result != kArchiveOk) {
     FILE_DISPOSITION_INFO dispose = {};

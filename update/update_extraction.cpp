@@ -4,6 +4,7 @@
 
 #include "launcher/scoped_resource.h"
 #include "update/archive.h"
+#include "update/self_replace.h"
 #include "update/update_files.h"
 
 namespace launcher {
@@ -14,6 +15,9 @@ constexpr char kUpdateArchiveName[] = "update.zip";
 }  // namespace
 
 void ExtractUpdateArchive() {
+  // Whatever an earlier update moved aside of the launcher goes first, with or
+  // without a new update.
+  RemoveMovedAsideImages();
   if (_access(kUpdateArchiveName, 0) != 0) return;
   {
     ScopedArchive archive;

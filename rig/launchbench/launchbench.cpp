@@ -1,12 +1,14 @@
 // Launch speed: the time from starting launcher.exe to the start of the client
-// it starts, against starting the reference client directly, in one run under
-// the same warm Wine. The installation has a ProductConfig.xml and a shortcut
-// on the all-users desktop to refresh, and no staged update.
+// it starts, against starting the reference client directly and against the
+// floor (launchfloor.exe: the launcher's system DLLs and ShellExecuteW, nothing
+// else), in one run under the same warm Wine. The installation has a
+// ProductConfig.xml and a shortcut on the all-users desktop to refresh, and no
+// staged update.
 //
 // Usage: launchbench.exe <installation folder> [rounds] [bare]
 // With "bare" there is no configuration and no shortcut: the launcher's own
 // fixed cost.
-// The folder must hold launcher.exe, vorlan.exe and vorlan.ico.
+// The folder must hold launcher.exe, launchfloor.exe, vorlan.exe and vorlan.ico.
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -64,7 +66,7 @@ void EndClients() {
 }
 
 // Starts a command line and returns the milliseconds until a client started.
-// A launcher is waited for until it has ended; a client started directly runs
+// A launcher (or the floor) is waited for until it has ended; a client started directly runs
 // on until it is ended.
 double TimeToClientStart(const std::wstring& commandLine, const std::wstring& folder,
                          HANDLE startedEvent, bool waitForExit) {
@@ -121,35 +123,46 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   HANDLE startedEvent = ::CreateEventW(nullptr, TRUE, FALSE, L"vorlan_reference_started");
-  std::vector<double> viaLauncher, direct;
+  // The three ways to the client's start; each round starts with another one.
+  struct Way {
+    const wchar_t* label;
+    std::wstring commandLine;
+    bool waitForExit;
+    std::vector<double> times;
+  };
+  Way ways[] = {
+      {L"launcher.exe to client start", L"\"" + launcher + L"\" \"quintarelox://room=1\"", true, {}},
+      {L"launchfloor.exe (the floor) ", L"\"" + folder + L"\\launchfloor.exe\" room=1\"", true, {}},
+      {L"vorlan.exe started directly ", L"\"" + client + L"\" room=1\"", false, {}},
+  };
+  constexpr int wayCount = 3;
   EndClients();
   for (int round = 0; round < rounds + 1; ++round) {
-    // Alternate which one goes first; round 0 only warms both up.
-    for (int which = 0; which < 2; ++which) {
-      const bool launcherTurn = (which == 0) == (round % 2 == 0);
-      const double ms =
-          launcherTurn ? TimeToClientStart(L"\"" + launcher + L"\" \"quintarelox://room=1\"", folder,
-                                           startedEvent, true)
-                       : TimeToClientStart(L"\"" + client + L"\" room=1\"", folder, startedEvent,
-                                           false);
+    // Round 0 only warms every way up.
+    for (int turn = 0; turn < wayCount; ++turn) {
+      Way& way = ways[(round + turn) % wayCount];
+      const double ms = TimeToClientStart(way.commandLine, folder, startedEvent, way.waitForExit);
       EndClients();
       RemoveRecords(folder);
       if (ms < 0) {
-        std::fwprintf(stderr, L"no client started (%ls)\n", launcherTurn ? L"launcher" : L"direct");
+        std::fwprintf(stderr, L"no client started (%ls)\n", way.label);
         return 1;
       }
-      if (round > 0) (launcherTurn ? viaLauncher : direct).push_back(ms);
+      if (round > 0) way.times.push_back(ms);
     }
   }
   ::DeleteFileW(shortcut.c_str());
   ::CoUninitialize();
 
-  const double launcherMedian = Median(viaLauncher), directMedian = Median(direct);
   std::wprintf(L"rounds: %d%ls\n", rounds, bare ? L" (no configuration, no shortcut)" : L"");
-  std::wprintf(L"launcher.exe to client start, median: %.1f ms (min %.1f)\n", launcherMedian,
-               *std::min_element(viaLauncher.begin(), viaLauncher.end()));
-  std::wprintf(L"vorlan.exe started directly, median:  %.1f ms (min %.1f)\n", directMedian,
-               *std::min_element(direct.begin(), direct.end()));
-  std::wprintf(L"ratio launcher / direct: %.2f\n", launcherMedian / directMedian);
+  double medians[wayCount];
+  for (int i = 0; i < wayCount; ++i) {
+    medians[i] = Median(ways[i].times);
+    std::wprintf(L"%ls, median: %.1f ms (min %.1f)\n", ways[i].label, medians[i],
+                 *std::min_element(ways[i].times.begin(), ways[i].times.end()));
+  }
+  std::wprintf(L"ratio launcher / direct: %.2f\n", medians[0] / medians[2]);
+  std::wprintf(L"ratio launcher / floor:  %.2f\n", medians[0] / medians[1]);
+  std::wprintf(L"ratio floor / direct:    %.2f\n", medians[1] / medians[2]);
   return 0;
 }

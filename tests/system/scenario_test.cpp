@@ -22,17 +22,7 @@ using namespace system_testing;
 using namespace testing_support;
 using namespace update_testing;
 
-class SystemScenario : public ::testing::Test {
- protected:
-  void SetUp() override {
-    EndAllClients();
-    RemoveProtocolKey();
-  }
-  void TearDown() override {
-    EndAllClients();
-    RemoveProtocolKey();
-  }
-};
+using SystemScenario = LaunchingTest;
 
 TEST_F(SystemScenario, AFirstLaunchRegistersTheProtocolAndALinkThenStartsTheClient) {
   TestFolder folder(L"first launch");

@@ -62,4 +62,14 @@ std::size_t WaitForClientCount(std::size_t count, DWORD timeoutMs) {
   }
 }
 
+void LaunchingTest::SetUp() {
+  testing_support::EndAllClients();
+  RemoveProtocolKey();
+}
+
+void LaunchingTest::TearDown() {
+  testing_support::EndAllClients();
+  RemoveProtocolKey();
+}
+
 }  // namespace system_testing

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -31,5 +33,13 @@ std::string RecordText(const std::string& record);
 // Running processes named vorlan.exe, polled until there are exactly count
 // (or timeoutMs is over); returns the last number seen.
 std::size_t WaitForClientCount(std::size_t count, DWORD timeoutMs = 10000);
+
+// Tests that start real launchers: no client runs and the protocol key is
+// gone before and after each.
+class LaunchingTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};
 
 }  // namespace system_testing

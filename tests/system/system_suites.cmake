@@ -19,7 +19,7 @@ add_dependencies(system_soak_tests cancelling)
 set(SYSTEM_FIXTURE_DIR ${CMAKE_BINARY_DIR}/fixtures/system)
 add_test(NAME system_archive_fixtures
   COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/make_system_archives.py ${SYSTEM_FIXTURE_DIR}
-          ${CMAKE_BINARY_DIR}/bin/vorlan.exe)
+          ${CMAKE_BINARY_DIR}/bin/vorlan.exe ${CMAKE_BINARY_DIR}/bin/launcher.exe)
 set_tests_properties(system_archive_fixtures PROPERTIES
   FIXTURES_SETUP system_fixtures TIMEOUT 60)
 launcher_test_path(system_fixture_path ${SYSTEM_FIXTURE_DIR})
@@ -27,13 +27,25 @@ launcher_test_path(system_fixture_path ${SYSTEM_FIXTURE_DIR})
 launcher_add_test(system_scenario_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/scenario_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/install_folder_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/self_update_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/system_rig.cpp
           ${CMAKE_SOURCE_DIR}/tests/desktop/shortcut_rig.cpp
           ${CMAKE_SOURCE_DIR}/tests/update/update_test_support.cpp
   LOCKS machine_state
   FIXTURES system_fixtures)
-target_compile_definitions(system_scenario_tests PRIVATE
-  UPDATE_FIXTURE_DIR="${system_fixture_path}")
+
+# The launcher killed again and again while an update replaces its own image.
+launcher_add_test(system_self_update_kill_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/self_update_kill_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/system_rig.cpp
+          ${CMAKE_SOURCE_DIR}/tests/update/update_test_support.cpp
+  LOCKS machine_state
+  FIXTURES system_fixtures
+  LABELS long)
+
+foreach(suite IN ITEMS system_scenario_tests system_self_update_kill_tests)
+  target_compile_definitions(${suite} PRIVATE UPDATE_FIXTURE_DIR="${system_fixture_path}")
+endforeach()
 
 # Drive R: of the tests' Wine prefix maps to a folder of the build tree for the
 # length of the scenarios: an installation at a drive root.

@@ -26,6 +26,7 @@ launcher_add_test(update_staging_tests
     ${CMAKE_CURRENT_LIST_DIR}/archive_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/update_extraction_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/staged_update_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/self_replace_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/update_test_support.cpp
   FIXTURES update_archives)
 

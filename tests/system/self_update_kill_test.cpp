@@ -1,0 +1,104 @@
+// The launcher killed at random moments while an update replaces its own
+// image: launcher.exe is always a whole image, the old one or the new one,
+// and while it is the old one the update is still staged for the next start.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "launcher/scoped_resource.h"
+#include "tests/support/test_support.h"
+#include "tests/system/self_update_rig.h"
+#include "tests/system/system_rig.h"
+#include "tests/update/update_test_support.h"
+
+namespace {
+
+using namespace system_testing;
+using namespace testing_support;
+using namespace update_testing;
+
+constexpr int kKills = 24;
+// A few megabytes of other items around the launcher, so that kills land
+// before, during and after its replacement.
+const wchar_t kArchive[] = L"self_update_large.zip";
+
+// Starts the launcher and keeps its process, so that it can be killed.
+launcher::ScopedHandle StartLauncher(const std::wstring& launcherPath,
+                                     const std::wstring& folder) {
+  std::wstring command = L"\"" + launcherPath + L"\" forcerun:";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &info)) {
+    return launcher::ScopedHandle();
+  }
+  const launcher::ScopedHandle thread(info.hThread);
+  return launcher::ScopedHandle(info.hProcess);
+}
+
+bool IsStaged(const TestFolder& folder) {
+  return FileExists(folder / L"temp\\update.zip") || FileExists(folder / L"update.zip");
+}
+
+using SelfUpdateKill = LaunchingTest;
+
+TEST_F(SelfUpdateKill, AKillAtAnyMomentLeavesAWholeLauncherOrTheUpdateStaged) {
+  const std::vector<char> oldImage = BuiltLauncherImage();
+  const std::vector<char> newImage = NewLauncherImage();
+  ASSERT_FALSE(newImage.empty());
+
+  // One undisturbed start sets the span the kills are spread over.
+  DWORD span = 0;
+  {
+    TestFolder folder;
+    const std::wstring launcher = InstallWithStagedUpdate(folder, kArchive);
+    const ULONGLONG start = ::GetTickCount64();
+    ASSERT_TRUE(RunLauncher(launcher, L"forcerun:").finished);
+    span = static_cast<DWORD>(::GetTickCount64() - start);
+    EndAllClients();
+    ASSERT_TRUE(ReadFileBytes(launcher) == newImage);
+  }
+
+  std::mt19937 random(15);
+  std::uniform_int_distribution<DWORD> moment(0, span + span / 4);
+  int killedBeforeSwap = 0;
+  for (int kill = 0; kill < kKills; ++kill) {
+    SCOPED_TRACE("kill " + std::to_string(kill));
+    TestFolder folder;
+    const std::wstring launcher = InstallWithStagedUpdate(folder, kArchive);
+    {
+      launcher::ScopedHandle process = StartLauncher(launcher, folder.Path());
+      ASSERT_TRUE(process);
+      ::Sleep(moment(random));
+      ::TerminateProcess(process.Get(), 99);
+      ASSERT_EQ(::WaitForSingleObject(process.Get(), 20000), WAIT_OBJECT_0);
+    }
+    EndAllClients();
+    const std::vector<char> image = ReadFileBytes(launcher);
+    ASSERT_TRUE(image == oldImage || image == newImage) << "launcher.exe is no whole image";
+    if (image == oldImage) {
+      ++killedBeforeSwap;
+      ASSERT_TRUE(IsStaged(folder)) << "the old launcher is left without its update";
+    }
+
+    // Whichever image is in place runs and finishes the update; the start
+    // after it finds nothing left to clear.
+    for (int start = 0; start < 2; ++start) {
+      const ProcessResult result = RunLauncher(launcher, L"forcerun:");
+      ASSERT_TRUE(result.finished);
+      EXPECT_EQ(result.exitCode, 0u);
+      EndAllClients();
+    }
+    EXPECT_TRUE(ReadFileBytes(launcher) == newImage);
+    EXPECT_FALSE(IsStaged(folder));
+    EXPECT_EQ(MovedAsideImageCount(folder.Path()), 0u);
+  }
+  std::printf("undisturbed start %lu ms; %d of %d kills came before the swap\n",
+              static_cast<unsigned long>(span), killedBeforeSwap, kKills);
+}
+
+}  // namespace
