@@ -2,12 +2,14 @@
 
 #include "launcher/client_contract.h"
 #include "launcher/scoped_resource.h"
+#include "launcher/single_instance.h"
 
 namespace launcher {
 namespace {
 
-// Pause before the next attempt when nothing better can be waited on.
-constexpr DWORD kRetryPauseMs = 50;
+// Pause before the next attempt when nothing better can be waited on; short,
+// since a starting client may serve its pipe at any moment.
+constexpr DWORD kRetryPauseMs = 20;
 
 class HandOffDeadline {
  public:
@@ -31,10 +33,13 @@ ScopedFileHandle OpenPipeOnce() {
 }
 
 // Whether an open that failed with this error is worth another attempt. A
-// pipe never seen means no client serves it. Once seen, it may be busy, or
-// gone for a moment between two instances.
+// missing pipe is worth it once the pipe has been seen (it may be gone for a
+// moment between two instances) or while a client process runs: the client
+// creates its pipe a moment after it starts, and a sibling launcher may have
+// started it just now. With no client at all it fails at once.
 bool IsWorthAnotherOpen(DWORD openError, bool pipeSeen) {
-  return pipeSeen || openError != ERROR_FILE_NOT_FOUND;
+  if (openError != ERROR_FILE_NOT_FOUND) return true;
+  return pipeSeen || !ProcessIdsNamed(kClientFileName).empty();
 }
 
 // Never returns at once without cause, so the attempts never spin: a busy pipe
@@ -46,15 +51,15 @@ void WaitBeforeNextOpen(DWORD openError, const HandOffDeadline& deadline) {
 }
 
 // The "open the pipe" step: attempts until the pipe opens, turns out to be
-// missing, or the deadline passes.
+// missing with no client to serve it, or the deadline passes.
 ScopedFileHandle OpenClientPipe(const HandOffDeadline& deadline) {
   bool pipeSeen = false;
   for (;;) {
     ScopedFileHandle pipe = OpenPipeOnce();
     if (pipe) return pipe;
     const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) pipeSeen = true;
     if (!IsWorthAnotherOpen(error, pipeSeen) || deadline.HasPassed()) return ScopedFileHandle();
-    pipeSeen = true;
     WaitBeforeNextOpen(error, deadline);
   }
 }

@@ -18,10 +18,12 @@ std::vector<char> ClientMessageFor(const std::wstring& payload);
 constexpr ULONGLONG kHandOffLimitMs = 5000;
 
 // Writes the payload's message into "\\.\Pipe\DIRIRA_vorlan". While every
-// instance of the pipe is busy it waits for a free one. Returns the launcher's
-// exit code: 0 when the pipe was opened and the message written (or refused by
-// the pipe), 1 when the pipe is missing, or when the time limit passed before
-// an instance was free or before the client took the whole message.
+// instance of the pipe is busy, or a client runs that does not serve its pipe
+// yet, it waits. Returns the launcher's exit code: 0 when the pipe was opened
+// and the message written (or refused by the pipe), 1 when no client serves
+// the pipe, or when the time limit passed before an instance was free, before
+// a starting client served its pipe or before the client took the whole
+// message.
 int SendToRunningClient(const std::wstring& payload);
 
 }  // namespace launcher

@@ -20,22 +20,16 @@
 #include <string>
 #include <vector>
 
+#include "rig/bench_support.h"
+
 namespace {
 
+using bench::Median;
+using bench::MillisecondsSince;
+using bench::Now;
+using bench::RemoveRecords;
+
 const wchar_t kShortcutName[] = L"Quintarelox launch benchmark";
-
-LARGE_INTEGER Now() {
-  LARGE_INTEGER t;
-  ::QueryPerformanceCounter(&t);
-  return t;
-}
-
-double MillisecondsSince(LARGE_INTEGER start) {
-  LARGE_INTEGER frequency;
-  ::QueryPerformanceFrequency(&frequency);
-  return 1000.0 * static_cast<double>(Now().QuadPart - start.QuadPart) /
-         static_cast<double>(frequency.QuadPart);
-}
 
 bool WriteShortcut(const std::wstring& path, const std::wstring& target) {
   IShellLinkW* link = nullptr;
@@ -71,17 +65,6 @@ void EndClients() {
   ::CloseHandle(exitEvent);
 }
 
-void RemoveRecords(const std::wstring& folder) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((folder + L"\\vorlan.*.*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name != L"vorlan.exe" && name != L"vorlan.ico") ::DeleteFileW((folder + L"\\" + name).c_str());
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
-}
-
 // Starts a command line and returns the milliseconds until a client started.
 // A launcher (or the floor) is waited for until it has ended; a client started directly runs
 // on until it is ended.
@@ -104,12 +87,6 @@ double TimeToClientStart(const std::wstring& commandLine, const std::wstring& fo
   ::CloseHandle(info.hThread);
   ::CloseHandle(info.hProcess);
   return started ? elapsed : -1;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace

@@ -143,7 +143,9 @@ void ServePipe(HANDLE exitEvent, DWORD busyMilliseconds, bool reads) {
     if (!connected && error == ERROR_IO_PENDING) {
       DWORD transferred = 0;
       if (!WaitForIo(pipe, overlapped, exitEvent, transferred, connected)) break;
-    } else if (!connected && error == ERROR_PIPE_CONNECTED) {
+    } else if (!connected && (error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA)) {
+      // A writer got in before we listened; it may even have written its
+      // whole message and closed its end, which is still there to be read.
       connected = true;
     }
     // The next instance exists before this one is read, so a writer never

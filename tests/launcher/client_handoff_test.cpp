@@ -90,11 +90,15 @@ TEST_F(ClientHandoff, APayloadOfAnySizeArrivesWhole) {
 }
 
 TEST_F(ClientHandoff, WithoutAPipeTheExitCodeIsOne) {
-  // No client at all.
+  // No client at all: nothing to wait for.
+  ULONGLONG start = ::GetTickCount64();
   EXPECT_EQ(SendToRunningClient(L"abc"), 1);
-  // A client that serves no pipe.
+  EXPECT_LT(::GetTickCount64() - start, 2000u);
+  // A client that serves no pipe: waited for as one still starting, within bounds.
   StartClient({{L"VORLAN_PIPE", L"0"}});
+  start = ::GetTickCount64();
   EXPECT_EQ(SendToRunningClient(L"abc"), 1);
+  EXPECT_LT(::GetTickCount64() - start, 7000u);
   EXPECT_TRUE(WaitForMessages(folder_.Path(), 1, 300).empty());
 }
 

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Burst speed under one warm Wine: ten launchers started at the same moment,
+# each with a link, until the last has ended, beside one launcher with one
+# link; and the reference client from its start to its pipe. Prints the
+# medians and the ratio burst / one launch.
+# Usage: bench_burst.sh [rounds]
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
+
+bash "$ROOT/scripts/setup.sh" >/dev/null
+configure_and_build >/dev/null
+start_wine
+trap 'stop_wine' EXIT
+
+INSTALL="$WINEPREFIX/drive_c/burst-bench"
+rm -rf "$INSTALL" && mkdir -p "$INSTALL"
+cp "$BUILD/bin/launcher.exe" "$BUILD/bin/vorlan.exe" "$INSTALL/"
+wine "$BUILD/bin/burstbench.exe" 'C:\burst-bench' "${1:-10}" </dev/null 2>/dev/null
+wine reg delete 'HKCR\quintarelox' /f </dev/null >/dev/null 2>&1 || true
+rm -rf "$INSTALL"
