@@ -46,6 +46,11 @@ def wine_env():
     env = dict(os.environ)
     env.setdefault("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
     env["WINEDEBUG"] = "-all"
+    # Where the kernel runs no 32-bit programs, scripts/wine_env.sh put a
+    # "wine" of its own, for Wine's 64-bit loader, into the build folder.
+    shim = os.path.join(BUILD, "wine64-only")
+    if os.path.isfile(os.path.join(shim, "wine")):
+        env["PATH"] = shim + os.pathsep + env.get("PATH", "")
     env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
     return env
 
