@@ -7,13 +7,8 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
 
-bash "$ROOT/scripts/setup.sh" >/dev/null
-configure_and_build >/dev/null
-start_wine
-trap 'stop_wine' EXIT
-
-INSTALL="$WINEPREFIX/drive_c/burst-bench"
-rm -rf "$INSTALL" && mkdir -p "$INSTALL"
+prepare_bench_install burst-bench
+INSTALL="$BENCH_INSTALL"
 cp "$BUILD/bin/launcher.exe" "$BUILD/bin/vorlan.exe" "$INSTALL/"
 wine "$BUILD/bin/burstbench.exe" 'C:\burst-bench' "${1:-10}" </dev/null 2>/dev/null
 wine reg delete 'HKCR\quintarelox' /f </dev/null >/dev/null 2>&1 || true

@@ -7,13 +7,8 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
 
-bash "$ROOT/scripts/setup.sh" >/dev/null
-configure_and_build >/dev/null
-start_wine
-trap 'stop_wine' EXIT
-
-INSTALL="$WINEPREFIX/drive_c/launch-bench"
-rm -rf "$INSTALL" && mkdir -p "$INSTALL"
+prepare_bench_install launch-bench
+INSTALL="$BENCH_INSTALL"
 cp "$BUILD/bin/launcher.exe" "$BUILD/bin/launchfloor.exe" "$BUILD/bin/vorlan.exe" "$INSTALL/"
 cp "$ROOT/resources/launcher.ico" "$INSTALL/vorlan.ico"
 wine "$BUILD/bin/launchbench.exe" 'C:\launch-bench' "${1:-30}" ${2:-} </dev/null 2>/dev/null

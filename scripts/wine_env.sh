@@ -101,3 +101,14 @@ start_display() {
 stop_display() {
   if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
 }
+
+# The benchmarks' common start: set up, build, a warm Wine that stops at exit,
+# and an empty installation folder C:\<name> in the prefix, as BENCH_INSTALL.
+prepare_bench_install() {
+  bash "$ROOT/scripts/setup.sh" >/dev/null
+  configure_and_build >/dev/null
+  start_wine
+  trap 'stop_wine' EXIT
+  BENCH_INSTALL="$WINEPREFIX/drive_c/$1"
+  rm -rf "$BENCH_INSTALL" && mkdir -p "$BENCH_INSTALL"
+}
