@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <utility>
 
 #include "launcher/scoped_resource.h"
 
@@ -192,6 +193,49 @@ DWORD StartProcess(const std::wstring& commandLine, const std::wstring& workingF
   ::CloseHandle(info.hThread);
   ::CloseHandle(info.hProcess);
   return info.dwProcessId;
+}
+
+KillableRun::KillableRun(const std::wstring& commandLine, const std::wstring& workingFolder)
+    : job_(::CreateJobObjectW(nullptr, nullptr)) {
+  if (!job_) return;
+  std::vector<wchar_t> command(commandLine.begin(), commandLine.end());
+  command.push_back(L'\0');
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  // Suspended until it is in the job, so that nothing it starts escapes.
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(),
+                        &startup, &info)) {
+    return;
+  }
+  ScopedHandle thread(info.hThread);
+  ScopedHandle process(info.hProcess);
+  if (!::AssignProcessToJobObject(job_.Get(), process.Get())) {
+    ::TerminateProcess(process.Get(), 1);
+    return;
+  }
+  process_ = std::move(process);
+  ::ResumeThread(thread.Get());
+}
+
+KillableRun::~KillableRun() { KillAll(); }
+
+bool KillableRun::KillAll() {
+  if (!process_) return false;
+  const bool wasRunning = ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
+  ::TerminateJobObject(job_.Get(), 99);
+  ::WaitForSingleObject(process_.Get(), 20000);
+  for (int round = 0; round < 400; ++round) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+    if (!::QueryInformationJobObject(job_.Get(), JobObjectBasicAccountingInformation, &accounting,
+                                     sizeof(accounting), nullptr) ||
+        accounting.ActiveProcesses == 0) {
+      break;
+    }
+    ::Sleep(50);
+  }
+  return wasRunning;
 }
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workingFolder,

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "launcher/scoped_resource.h"
+
 namespace testing_support {
 
 // The folder of the running test program: build/bin, beside launcher.exe and
@@ -42,6 +44,27 @@ void CreateFolders(const std::wstring& path);
 // the launcher's name) into folder. Returns the launcher's path there.
 std::wstring InstallLauncher(const std::wstring& folder,
                              const std::wstring& launcherSource = L"launcher.exe");
+
+// A program started in a job object of its own, so that it can be killed
+// together with every process it has started, a client that is still being
+// created included. A snapshot by name misses such a client: it has no image
+// name yet, and would start up after the test had ended "all" clients.
+class KillableRun {
+ public:
+  KillableRun(const std::wstring& commandLine, const std::wstring& workingFolder);
+  ~KillableRun();
+  KillableRun(const KillableRun&) = delete;
+  KillableRun& operator=(const KillableRun&) = delete;
+
+  bool Started() const { return static_cast<bool>(process_); }
+  // Ends the program and everything it started, and waits until all of them
+  // are gone. Returns whether the program itself was still running.
+  bool KillAll();
+
+ private:
+  launcher::ScopedHandle job_;
+  launcher::ScopedHandle process_;
+};
 
 struct ProcessResult {
   bool finished = false;

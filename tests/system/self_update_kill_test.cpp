@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "launcher/scoped_resource.h"
 #include "tests/support/test_support.h"
 #include "tests/system/self_update_rig.h"
 #include "tests/system/system_rig.h"
@@ -24,21 +23,6 @@ constexpr int kKills = 24;
 // A few megabytes of other items around the launcher, so that kills land
 // before, during and after its replacement.
 const wchar_t kArchive[] = L"self_update_large.zip";
-
-// Starts the launcher and keeps its process, so that it can be killed.
-launcher::ScopedHandle StartLauncher(const std::wstring& launcherPath,
-                                     const std::wstring& folder) {
-  std::wstring command = L"\"" + launcherPath + L"\" forcerun:";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.c_str(), &startup, &info)) {
-    return launcher::ScopedHandle();
-  }
-  const launcher::ScopedHandle thread(info.hThread);
-  return launcher::ScopedHandle(info.hProcess);
-}
 
 bool IsStaged(const TestFolder& folder) {
   return FileExists(folder / L"temp\\update.zip") || FileExists(folder / L"update.zip");
@@ -71,11 +55,10 @@ TEST_F(SelfUpdateKill, AKillAtAnyMomentLeavesAWholeLauncherOrTheUpdateStaged) {
     TestFolder folder;
     const std::wstring launcher = InstallWithStagedUpdate(folder, kArchive);
     {
-      launcher::ScopedHandle process = StartLauncher(launcher, folder.Path());
-      ASSERT_TRUE(process);
+      KillableRun run(L"\"" + launcher + L"\" forcerun:", folder.Path());
+      ASSERT_TRUE(run.Started());
       ::Sleep(moment(random));
-      ::TerminateProcess(process.Get(), 99);
-      ASSERT_EQ(::WaitForSingleObject(process.Get(), 20000), WAIT_OBJECT_0);
+      run.KillAll();
     }
     EndAllClients();
     const std::vector<char> image = ReadFileBytes(launcher);

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "launcher/scoped_resource.h"
 #include "tests/support/test_support.h"
 #include "tests/system/hostile_rig.h"
 #include "tests/update/update_test_support.h"
@@ -174,19 +173,11 @@ TEST_F(InterruptedUpdate, EveryKillLeavesOldOrNewFilesAndTheNextStartFinishes) {
   for (int kill = 0; kill < 24; ++kill) {
     SCOPED_TRACE("kill " + std::to_string(kill));
     if (!UpdatePending()) InstallOldVersionAndStage();
-    const std::wstring command = L"\"" + launcher_ + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(0);
-    ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 folder_.Path().c_str(), &startup, &process));
-    ScopedHandle processHandle(process.hProcess);
-    ScopedHandle threadHandle(process.hThread);
+    KillableRun run(L"\"" + launcher_ + L"\"", folder_.Path());
+    ASSERT_TRUE(run.Started());
     ::Sleep(static_cast<DWORD>(random.Below(static_cast<std::uint32_t>(took) + 1)));
-    if (::TerminateProcess(processHandle.Get(), 9)) ++interrupted;
-    ::WaitForSingleObject(processHandle.Get(), 30000);
+    // The client it may just have begun to start goes with it.
+    if (run.KillAll()) ++interrupted;
     EndAllClients();
     EXPECT_EQ(Mixed(), "");
   }
