@@ -8,9 +8,9 @@
 #include <cwchar>
 #include <string>
 
-#include "launcher/client_contract.h"
-#include "launcher/launch_command.h"
-#include "launcher/scoped_resource.h"
+#include "launcher/base/client_contract.h"
+#include "launcher/base/scoped_resource.h"
+#include "launcher/base/text_helpers.h"
 
 namespace launcher {
 namespace {
@@ -18,17 +18,6 @@ namespace {
 bool IsGiven(const wchar_t* text) { return text != nullptr && text[0] != L'\0'; }
 
 bool Exists(const wchar_t* path) { return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
-
-wchar_t ToLowerAscii(wchar_t c) {
-  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-bool EqualsIgnoringAsciiCase(const wchar_t* left, const wchar_t* right) {
-  for (; *left != L'\0' && *right != L'\0'; ++left, ++right) {
-    if (ToLowerAscii(*left) != ToLowerAscii(*right)) return false;
-  }
-  return *left == *right;
-}
 
 // The text after the last backslash, or the whole text without one.
 const wchar_t* FileNameOf(const wchar_t* path) {

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "launcher/client_contract.h"
-#include "launcher/scoped_resource.h"
+#include "launcher/base/client_contract.h"
+#include "launcher/base/scoped_resource.h"
 
 namespace launcher {
 

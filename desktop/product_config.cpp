@@ -6,26 +6,16 @@
 
 #include <cstdio>
 
-#include "launcher/client_contract.h"
-#include "launcher/scoped_resource.h"
-#include "launcher/text_helpers.h"
+#include "launcher/base/client_contract.h"
+#include "launcher/base/scoped_resource.h"
+#include "launcher/base/text_helpers.h"
 
 namespace launcher {
 namespace {
 
-char ToLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Element names are UTF-8; only ASCII letters fold, every other byte must match.
-bool EqualsIgnoringAsciiCase(const char* left, const char* right) {
-  if (left == nullptr || right == nullptr) return false;
-  for (; *left != '\0' && *right != '\0'; ++left, ++right) {
-    if (ToLowerAscii(*left) != ToLowerAscii(*right)) return false;
-  }
-  return *left == *right;
-}
-
 // The field an entry of this name fills, or null for names the launcher does
-// not read.
+// not read. Element names are UTF-8; only ASCII letters fold, every other byte
+// must match.
 std::wstring* FieldNamed(ShortcutNames& names, const char* entryName) {
   if (EqualsIgnoringAsciiCase(entryName, "shortcut_cn")) return &names.shortcut_cn;
   if (EqualsIgnoringAsciiCase(entryName, "shortcut_en")) return &names.shortcut_en;

@@ -1,7 +1,7 @@
 #include "launcher/client_handoff.h"
 
-#include "launcher/client_contract.h"
-#include "launcher/scoped_resource.h"
+#include "launcher/base/client_contract.h"
+#include "launcher/base/scoped_resource.h"
 #include "launcher/single_instance.h"
 
 namespace launcher {

@@ -7,24 +7,22 @@
 namespace launcher {
 namespace {
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
 // Length of the root ("C:", "C:\", "\", "\\server\", "\\?\C:\") at the start
 // of a path: the part that a parent never loses.
 std::wstring::size_type RootLength(const std::wstring& path) {
   const std::wstring::size_type n = path.size();
   std::wstring::size_type pos = 0;
-  if (n >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
-      (path[2] == L'?' || path[2] == L'.') && IsSeparator(path[3])) {
+  if (n >= 4 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]) &&
+      (path[2] == L'?' || path[2] == L'.') && IsPathSeparator(path[3])) {
     pos = 4;  // a device or long-path prefix, then usually a drive
     if (n >= pos + 2 && path[pos + 1] == L':') pos += 2;
   } else if (n >= 2 && path[1] == L':') {
     pos = 2;
-  } else if (n >= 3 && IsSeparator(path[0]) && IsSeparator(path[1]) && !IsSeparator(path[2])) {
+  } else if (n >= 3 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]) && !IsPathSeparator(path[2])) {
     pos = 2;  // a network name runs to the next separator
-    while (pos < n && !IsSeparator(path[pos])) ++pos;
+    while (pos < n && !IsPathSeparator(path[pos])) ++pos;
   }
-  if (pos < n && IsSeparator(path[pos])) ++pos;  // the root directory
+  if (pos < n && IsPathSeparator(path[pos])) ++pos;  // the root directory
   return pos;
 }
 
@@ -66,19 +64,12 @@ std::wstring CommandLineTail(const wchar_t* commandLine) {
 std::wstring LauncherFolderOf(const std::wstring& launcherPath) {
   const std::wstring::size_type root = RootLength(launcherPath);
   std::wstring::size_type end = launcherPath.size();
-  while (end > root && !IsSeparator(launcherPath[end - 1])) --end;  // the file name
-  while (end > root && IsSeparator(launcherPath[end - 1])) --end;   // its separators
+  while (end > root && !IsPathSeparator(launcherPath[end - 1])) --end;  // the file name
+  while (end > root && IsPathSeparator(launcherPath[end - 1])) --end;   // its separators
   if (end < root) end = root;
   // A path that is only a root has no parent.
   if (end == launcherPath.size()) return std::wstring();
   return launcherPath.substr(0, end);
-}
-
-bool CopyToPathBuffer(const std::wstring& text, wchar_t (&out)[kPathBufferSize]) {
-  std::wmemset(out, L'\0', kPathBufferSize);
-  if (text.size() >= kPathBufferSize) return false;
-  std::wmemcpy(out, text.c_str(), text.size());
-  return true;
 }
 
 bool FormatConfigPath(const std::wstring& launcherFolder, wchar_t (&out)[kPathBufferSize]) {

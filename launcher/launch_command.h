@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "launcher/client_contract.h"
+#include "launcher/base/client_contract.h"
+#include "launcher/base/text_helpers.h"
 
 namespace launcher {
 
@@ -40,10 +41,6 @@ std::wstring LauncherFolderOf(const std::wstring& launcherPath);
 bool FormatConfigPath(const std::wstring& launcherFolder, wchar_t (&out)[kPathBufferSize]);
 bool FormatIconPath(const std::wstring& launcherFolder, const std::wstring& baseName,
                     wchar_t (&out)[kPathBufferSize]);
-
-// Copies text into a 260-unit buffer when it fits with its terminator.
-// False, with the buffer all zero, when it does not.
-bool CopyToPathBuffer(const std::wstring& text, wchar_t (&out)[kPathBufferSize]);
 
 // Ctrl and Alt held together, as GetAsyncKeyState reports them; Alt is asked
 // only while Ctrl is down.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "launcher/client_contract.h"
+#include "launcher/base/client_contract.h"
 
 namespace launcher {
 namespace {

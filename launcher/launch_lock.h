@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 #include "launcher/single_instance.h"
 
 namespace launcher {

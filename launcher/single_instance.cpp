@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "desktop/language_preference.h"
-#include "launcher/client_contract.h"
-#include "launcher/scoped_resource.h"
+#include "launcher/base/client_contract.h"
+#include "launcher/base/scoped_resource.h"
 
 namespace launcher {
 namespace {

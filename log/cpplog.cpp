@@ -3,7 +3,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "launcher/text_helpers.h"
+#include "launcher/base/text_helpers.h"
 
 namespace cpplog {
 namespace {

@@ -9,8 +9,8 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
-mapfile -t sources < <(ls launcher/*.cpp launcher/ZivOziror update/*.cpp desktop/*.cpp log/*.cpp \
-                          rig/*/*.cpp tests/*/*.cpp 2>/dev/null)
+mapfile -t sources < <(find launcher update desktop log rig tests -type f \
+                          \( -name '*.cpp' -o -name ZivOziror \) | sort)
 exec cppcheck --error-exitcode=1 --quiet --inline-suppr \
   --enable=warning,style,performance,portability --std=c++17 --language=c++ \
   --library=windows --library=googletest \

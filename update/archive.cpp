@@ -8,7 +8,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
+#include "launcher/base/text_helpers.h"
 #include "unzip.h"
 #include "zlib.h"
 #include "update/archive_rules.h"
@@ -23,10 +24,9 @@ constexpr std::size_t kPathUnits = kPathBufferSize;
 // UTF-8 sequence never gives fewer units than a third of its bytes).
 constexpr uLong kStoredNameBufferSize = 1024;
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool IsAbsoluteTarget(const wchar_t* path) {
-  return IsSeparator(path[0]) || (path[0] != 0 && path[1] == L':');
+  return IsPathSeparator(path[0]) || (path[0] != 0 && path[1] == L':');
 }
 
 // The archive file as minizip reads it. minizip reads headers a byte at a
@@ -168,7 +168,7 @@ using FolderSet = std::unordered_set<std::wstring>;
 // separators do not make it another folder.
 std::wstring FolderKey(const wchar_t* joined) {
   std::size_t length = std::wcslen(joined);
-  while (length > 1 && IsSeparator(joined[length - 1])) --length;
+  while (length > 1 && IsPathSeparator(joined[length - 1])) --length;
   return std::wstring(joined, length);
 }
 
@@ -190,7 +190,7 @@ bool FolderExistsOrWasMade(const wchar_t* path, const FolderSet* declared) {
 void EnsureFolderPart(const wchar_t* root, const wchar_t* folder, std::size_t length,
                       FolderSet* known, const FolderSet* declared = nullptr) {
   // Trailing separators name the same folder.
-  while (length > 1 && IsSeparator(folder[length - 1])) --length;
+  while (length > 1 && IsPathSeparator(folder[length - 1])) --length;
   if (length == 0) return;
   wchar_t joined[kPathUnits];
   if (!JoinFolder(root, folder, length, joined)) return;
@@ -200,7 +200,7 @@ void EnsureFolderPart(const wchar_t* root, const wchar_t* folder, std::size_t le
     if (known->count(key) != 0) return;
   }
   std::size_t last = length;
-  while (last > 0 && !IsSeparator(folder[last - 1])) --last;
+  while (last > 0 && !IsPathSeparator(folder[last - 1])) --last;
   // last is one past the separator; a separator at the very start has no parent.
   if (last > 1) EnsureFolderPart(root, folder, last - 1, known, declared);
   if (FolderExistsOrWasMade(joined, declared) && known != nullptr) known->insert(std::move(key));
@@ -306,7 +306,7 @@ int ArchiveReader::Open(const wchar_t* fileName) {
   if (zip_ != nullptr) return kArchiveAlreadyOpen;
   const DWORD rootLength = ::GetCurrentDirectoryW(kPathUnits, root_);
   if (rootLength == 0 || rootLength >= kPathUnits - 1) return kArchiveCannotOpen;
-  if (!IsSeparator(root_[rootLength - 1])) {
+  if (!IsPathSeparator(root_[rootLength - 1])) {
     root_[rootLength] = L'\\';
     root_[rootLength + 1] = 0;
   }
@@ -512,13 +512,13 @@ int ArchiveReader::Extract(int index, const wchar_t* targetPath) {
   if ((cached_.item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     EnsureFolderPart(root, targetPath, targetLength, &knownFolders_);
     std::size_t length = targetLength;
-    while (length > 1 && IsSeparator(targetPath[length - 1])) --length;
+    while (length > 1 && IsPathSeparator(targetPath[length - 1])) --length;
     wchar_t joined[kPathUnits];
     if (JoinFolder(root, targetPath, length, joined)) declaredFolders_.insert(FolderKey(joined));
     return kArchiveOk;
   }
   std::size_t folderLength = targetLength;
-  while (folderLength > 0 && !IsSeparator(targetPath[folderLength - 1])) --folderLength;
+  while (folderLength > 0 && !IsPathSeparator(targetPath[folderLength - 1])) --folderLength;
   EnsureFolderPart(root, targetPath, folderLength, &knownFolders_, &declaredFolders_);
   // A file item needs a file name; one that ends in a separator (a folder as
   // some zip writers store it) has had its folders made, and no file.
@@ -534,7 +534,7 @@ int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details
   // once all of it has arrived intact, so a failed or interrupted item never
   // leaves the installation anything but the file it had, or none.
   std::size_t folderLength = std::wcslen(fullPath);
-  while (folderLength > 0 && !IsSeparator(fullPath[folderLength - 1])) --folderLength;
+  while (folderLength > 0 && !IsPathSeparator(fullPath[folderLength - 1])) --folderLength;
   const DWORD readOnly = details.item.attributes & FILE_ATTRIBUTE_READONLY;
   DWORD createAttributes =
       details.item.attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);

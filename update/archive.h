@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "launcher/client_contract.h"
+#include "launcher/base/client_contract.h"
 
 namespace launcher {
 

@@ -7,10 +7,10 @@
 
 #include <zlib.h>
 
+#include "launcher/base/text_helpers.h"
+
 namespace launcher {
 namespace {
-
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // Index just past the first occurrence of pattern in text, or 0 for none.
 std::size_t PastFirst(const wchar_t* text, const wchar_t* pattern) {
@@ -50,7 +50,7 @@ bool ComponentsAreSafe(const wchar_t* path, std::size_t start) {
   for (std::size_t i = start;; ++i) {
     const wchar_t c = path[i];
     if (c == L':') return false;
-    if (c != 0 && !IsSeparator(c)) continue;
+    if (c != 0 && !IsPathSeparator(c)) continue;
     if (IsParentStep(path + begin, i - begin)) return false;
     if (IsReservedDeviceName(path + begin, i - begin)) return false;
     if (c == 0) return true;
@@ -70,7 +70,7 @@ std::size_t NameRulesStart(const wchar_t* name) {
     std::size_t drop = 0;
     if (rest[0] != 0 && rest[1] == L':') {
       drop = 2;
-    } else if (rest[0] == L'\\' || rest[0] == L'/') {
+    } else if (IsPathSeparator(rest[0])) {
       drop = 1;
     } else if ((drop = PastFirst(rest, L"\\..\\")) == 0 &&
                (drop = PastFirst(rest, L"\\../")) == 0 &&

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
+#include "launcher/base/text_helpers.h"
 
 namespace launcher {
 namespace {
@@ -39,11 +40,8 @@ FileIdentity IdentityOf(const wchar_t* path) {
 }
 
 std::wstring OwnImagePath() {
-  std::vector<wchar_t> path(32768, L'\0');
-  const DWORD length =
-      ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  if (length == 0 || length >= path.size()) return std::wstring();
-  return std::wstring(path.data(), length);
+  DWORD error = 0;
+  return ReadModulePath(nullptr, error);
 }
 
 // Taken once, as early as it is asked for: after this process has moved its

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "launcher/text_helpers.h"
+#include "launcher/base/text_helpers.h"
 #include "update/update_files.h"
 
 namespace launcher {

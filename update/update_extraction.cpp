@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 #include "update/archive.h"
 #include "update/self_replace.h"
 #include "update/update_files.h"

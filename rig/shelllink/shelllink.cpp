@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 
 using launcher::ScopedComInitializer;
 using launcher::ScopedComPtr;

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "launcher/scoped_resource.h"
-#include "tests/desktop/shortcut_rig.h"
+#include "launcher/base/scoped_resource.h"
+#include "tests/support/shortcut_rig.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "desktop/desktop_shortcut.h"
-#include "launcher/scoped_resource.h"
-#include "tests/desktop/shortcut_rig.h"
+#include "launcher/base/scoped_resource.h"
+#include "tests/support/shortcut_rig.h"
 #include "tests/support/test_support.h"
 
 namespace {

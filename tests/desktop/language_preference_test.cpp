@@ -5,7 +5,7 @@
 #include <string>
 
 #include "desktop/language_preference.h"
-#include "tests/desktop/language_key_rig.h"
+#include "tests/support/language_key_rig.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "desktop/protocol_registration.h"
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -6,14 +6,12 @@ launcher_add_test(product_config_tests
 # Shortcut tests share the all-users desktop.
 launcher_add_test(desktop_shortcut_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/desktop_shortcut_test.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/shortcut_rig.cpp
   LOCKS machine_state)
 
 # The whole launch starts reference clients, sets the language value and
 # works on the all-users desktop.
 launcher_add_test(desktop_launch_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/desktop_launch_test.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/shortcut_rig.cpp
   LOCKS machine_state)
 
 # A real icon for the installations the tests build.

@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "launcher/client_contract.h"
+#include "launcher/base/client_contract.h"
 #include "launcher/client_handoff.h"
 #include "launcher/launch_command.h"
-#include "tests/launcher/client_rig.h"
+#include "tests/support/client_rig.h"
 #include "tests/support/test_support.h"
 
 namespace {

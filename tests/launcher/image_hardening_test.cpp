@@ -14,7 +14,7 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/launcher/pe_image.h"
+#include "tests/support/pe_image.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/launcher/client_rig.h"
+#include "tests/support/client_rig.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 #include "tests/support/test_support.h"
 
 namespace {

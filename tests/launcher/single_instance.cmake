@@ -1,16 +1,12 @@
 launcher_add_test(single_instance_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/single_instance_test.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/client_rig.cpp
   LOCKS machine_state)
 
 # The real message box, answered with the keyboard and the close button under
 # the test display.
 add_executable(promptprobe ${CMAKE_CURRENT_LIST_DIR}/prompt_probe.cpp)
-target_link_libraries(promptprobe PRIVATE test_support)
-target_compile_options(promptprobe PRIVATE ${LAUNCHER_WARNINGS})
-if(NOT MSVC)
-  target_link_options(promptprobe PRIVATE -municode)
-endif()
+target_link_libraries(promptprobe PRIVATE test_support launcher_options)
+set_target_properties(promptprobe PROPERTIES WIDE_ENTRY ON)
 add_dependencies(promptprobe launcher vorlan)
 
 foreach(scenario IN ITEMS escape-hands-off-the-link return-restarts-every-client

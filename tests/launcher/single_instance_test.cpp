@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "launcher/single_instance.h"
-#include "tests/desktop/language_key_rig.h"
-#include "tests/launcher/client_rig.h"
+#include "tests/support/language_key_rig.h"
+#include "tests/support/client_rig.h"
 #include "tests/support/test_support.h"
 
 namespace {

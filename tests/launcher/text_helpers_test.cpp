@@ -1,4 +1,4 @@
-#include "launcher/text_helpers.h"
+#include "launcher/base/text_helpers.h"
 
 #include <windows.h>
 

@@ -6,7 +6,7 @@
 
 #include "log/custom_log_message.h"
 #include "log/process_logger.h"
-#include "tests/log/log_test_support.h"
+#include "tests/support/log_test_support.h"
 
 namespace {
 

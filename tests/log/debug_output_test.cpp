@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 #include "log/process_logger.h"
-#include "tests/log/log_test_support.h"
+#include "tests/support/log_test_support.h"
 
 namespace {
 

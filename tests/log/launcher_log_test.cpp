@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/log/log_test_support.h"
+#include "tests/support/log_test_support.h"
 #include "tests/support/test_support.h"
 
 namespace {

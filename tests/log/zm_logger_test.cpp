@@ -5,7 +5,7 @@
 #include <string>
 
 #include "log/process_logger.h"
-#include "tests/log/log_test_support.h"
+#include "tests/support/log_test_support.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cwctype>
 #include <utility>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 
 namespace testing_support {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 
 namespace testing_support {
 

@@ -2,7 +2,5 @@
 # real prompt under the test display; repeated, so it runs for a while.
 launcher_add_test(system_burst_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/burst_test.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/system_rig.cpp
-          ${CMAKE_SOURCE_DIR}/tests/launcher/client_rig.cpp
   LOCKS machine_state
   LABELS long)

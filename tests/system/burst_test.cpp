@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 #include "launcher/single_instance.h"
-#include "tests/launcher/client_rig.h"
+#include "tests/support/client_rig.h"
 #include "tests/support/test_support.h"
-#include "tests/system/system_rig.h"
+#include "tests/support/system_rig.h"
 
 namespace {
 

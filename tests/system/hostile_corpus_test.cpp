@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tests/system/hostile_rig.h"
+#include "tests/support/hostile_rig.h"
 
 namespace {
 

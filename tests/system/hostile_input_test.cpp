@@ -9,9 +9,9 @@
 #include "desktop/desktop_shortcut.h"
 #include "desktop/product_config.h"
 #include "launcher/launch_command.h"
-#include "tests/desktop/shortcut_rig.h"
+#include "tests/support/shortcut_rig.h"
 #include "tests/support/test_support.h"
-#include "tests/system/hostile_rig.h"
+#include "tests/support/hostile_rig.h"
 
 namespace {
 

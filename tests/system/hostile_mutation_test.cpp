@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tests/system/hostile_rig.h"
-#include "tests/update/update_test_support.h"
+#include "tests/support/hostile_rig.h"
+#include "tests/support/update_test_support.h"
 #include "update/update_extraction.h"
 
 namespace {

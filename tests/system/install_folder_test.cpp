@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/desktop/language_key_rig.h"
-#include "tests/desktop/shortcut_rig.h"
+#include "tests/support/language_key_rig.h"
+#include "tests/support/shortcut_rig.h"
 #include "tests/support/test_support.h"
-#include "tests/system/system_rig.h"
-#include "tests/update/update_test_support.h"
+#include "tests/support/system_rig.h"
+#include "tests/support/update_test_support.h"
 
 namespace {
 
@@ -85,7 +85,7 @@ class InstallFolder : public ::testing::Test {
                    "<ProductConfig><shortcut_en>vorlan system old</shortcut_en>"
                    "<shortcut_new_en>vorlan system new</shortcut_new_en></ProductConfig>");
     CreateFolders(base + L"\\temp");
-    CopyFixture(L"system_update.zip", base + L"\\temp\\update.zip");
+    CopyFixture(L"system_update.zip", base + L"\\temp\\update.zip", Fixtures::kSystem);
     for (const wchar_t* leftover : kLeftovers) {
       WriteFileBytes(base + L"\\temp\\" + leftover, "leftover");
     }

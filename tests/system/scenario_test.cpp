@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/desktop/language_key_rig.h"
-#include "tests/desktop/shortcut_rig.h"
+#include "tests/support/language_key_rig.h"
+#include "tests/support/shortcut_rig.h"
 #include "tests/support/test_support.h"
-#include "tests/system/system_rig.h"
-#include "tests/update/update_test_support.h"
+#include "tests/support/system_rig.h"
+#include "tests/support/update_test_support.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ TEST_F(SystemScenario, AStagedUpdateIsInPlaceBeforeTheClientAndTheShortcutMovesI
   // Only the client inside the update can start.
   WriteFileBytes(folder / L"vorlan.exe", "not a program");
   CreateFolders(folder / L"temp");
-  CopyFixture(L"system_update.zip", folder / L"temp\\update.zip");
+  CopyFixture(L"system_update.zip", folder / L"temp\\update.zip", Fixtures::kSystem);
   for (const wchar_t* leftover : {L"Updater.exe", L"update.td0", L"update.td1", L"update.td2",
                                   L"update.td3", L"update.td"}) {
     WriteFileBytes(folder / (std::wstring(L"temp\\") + leftover), "leftover");

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tests/system/self_update_rig.h"
-#include "tests/system/system_rig.h"
-#include "tests/update/update_test_support.h"
+#include "tests/support/self_update_rig.h"
+#include "tests/support/system_rig.h"
+#include "tests/support/update_test_support.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/launcher/client_rig.h"
+#include "tests/support/client_rig.h"
 #include "tests/support/test_support.h"
-#include "tests/system/system_rig.h"
+#include "tests/support/system_rig.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 5 || std::wstring(argv[1]) != L"launch") return 2;

@@ -2,15 +2,11 @@
 # clients, the protocol key and the all-users desktop; one at a time.
 
 # The real launch flow with a restart prompt that always answers Cancel.
-add_executable(cancelling ${CMAKE_CURRENT_LIST_DIR}/cancelling_launcher.cpp
-                          $<TARGET_OBJECTS:launch_flow>)
-target_link_libraries(cancelling PRIVATE launcher_lib)
-target_compile_options(cancelling PRIVATE ${LAUNCHER_WARNINGS})
+add_executable(cancelling ${CMAKE_CURRENT_LIST_DIR}/cancelling_launcher.cpp)
+target_link_libraries(cancelling PRIVATE launch_flow launcher_options)
 
 launcher_add_test(system_soak_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/soak_test.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/system_rig.cpp
-          ${CMAKE_SOURCE_DIR}/tests/launcher/client_rig.cpp
   LOCKS machine_state)
 add_dependencies(system_soak_tests cancelling)
 
@@ -22,15 +18,11 @@ add_test(NAME system_archive_fixtures
           ${CMAKE_BINARY_DIR}/bin/vorlan.exe ${CMAKE_BINARY_DIR}/bin/launcher.exe)
 set_tests_properties(system_archive_fixtures PROPERTIES
   FIXTURES_SETUP system_fixtures TIMEOUT 60)
-launcher_test_path(system_fixture_path ${SYSTEM_FIXTURE_DIR})
 
 launcher_add_test(system_scenario_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/scenario_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/install_folder_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/self_update_test.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/system_rig.cpp
-          ${CMAKE_SOURCE_DIR}/tests/desktop/shortcut_rig.cpp
-          ${CMAKE_SOURCE_DIR}/tests/update/update_test_support.cpp
   LOCKS machine_state
   FIXTURES system_fixtures
   LABELS locale)
@@ -38,15 +30,9 @@ launcher_add_test(system_scenario_tests
 # The launcher killed again and again while an update replaces its own image.
 launcher_add_test(system_self_update_kill_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/self_update_kill_test.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/system_rig.cpp
-          ${CMAKE_SOURCE_DIR}/tests/update/update_test_support.cpp
   LOCKS machine_state
   FIXTURES system_fixtures
   LABELS long)
-
-foreach(suite IN ITEMS system_scenario_tests system_self_update_kill_tests)
-  target_compile_definitions(${suite} PRIVATE UPDATE_FIXTURE_DIR="${system_fixture_path}")
-endforeach()
 
 # Drive R: of the tests' Wine prefix maps to a folder of the build tree for the
 # length of the scenarios: an installation at a drive root.
@@ -64,11 +50,8 @@ set_tests_properties(system_drive_root_unmap PROPERTIES
 # A second link while the client runs, answered in the real prompt under the
 # test display (or forced past it).
 add_executable(systemprobe ${CMAKE_CURRENT_LIST_DIR}/system_probe.cpp)
-target_link_libraries(systemprobe PRIVATE launcher_lib)
-target_compile_options(systemprobe PRIVATE ${LAUNCHER_WARNINGS})
-if(NOT MSVC)
-  target_link_options(systemprobe PRIVATE -municode)
-endif()
+target_link_libraries(systemprobe PRIVATE launcher_base launcher_options)
+set_target_properties(systemprobe PROPERTIES WIDE_ENTRY ON)
 add_dependencies(systemprobe launcher vorlan promptprobe)
 foreach(scenario IN ITEMS cancel-hands-off-only ok-restarts-with-the-link forcerun-restarts-without-prompt)
   add_test(NAME LinkWhileRunning.${scenario}

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 #include "tests/support/test_support.h"
-#include "tests/update/update_test_support.h"
+#include "tests/support/update_test_support.h"
 #include "update/archive.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tests/update/update_test_support.h"
+#include "tests/support/update_test_support.h"
 
 namespace {
 

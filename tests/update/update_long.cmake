@@ -3,16 +3,9 @@
 launcher_add_test(update_long_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/update_long_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/update_test_support.cpp
-    ${CMAKE_SOURCE_DIR}/tests/system/hostile_rig.cpp
   LOCKS machine_state
   FIXTURES update_archives
   LABELS long)
-# The suites of this folder are read in name order: this one comes first.
-launcher_test_path(update_long_fixture_path ${CMAKE_BINARY_DIR}/fixtures/update)
-target_compile_definitions(update_long_tests PRIVATE
-  UPDATE_FIXTURE_DIR="${update_long_fixture_path}"
-  HOSTILE_FIXTURE_DIR="${update_long_fixture_path}")
 add_dependencies(update_long_tests launcher vorlan)
 
 # The small drive needs a tmpfs mounted as a drive of the prefix, which only

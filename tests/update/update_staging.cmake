@@ -12,13 +12,8 @@ set_tests_properties(update_archive_fixtures PROPERTIES
 # Runs one update step in the folder it is copied to; the tests and the
 # extraction benchmark drive it as a separate process.
 add_executable(update_step ${CMAKE_CURRENT_LIST_DIR}/update_step.cpp)
-target_link_libraries(update_step PRIVATE launcher_lib psapi)
-target_compile_options(update_step PRIVATE ${LAUNCHER_WARNINGS})
-if(NOT MSVC)
-  target_link_options(update_step PRIVATE -municode)
-endif()
-
-launcher_test_path(update_fixture_path ${UPDATE_FIXTURE_DIR})
+target_link_libraries(update_step PRIVATE launcher_update third_party_minizip launcher_options psapi)
+set_target_properties(update_step PROPERTIES WIDE_ENTRY ON)
 
 launcher_add_test(update_staging_tests
   SOURCES
@@ -27,17 +22,14 @@ launcher_add_test(update_staging_tests
     ${CMAKE_CURRENT_LIST_DIR}/update_extraction_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/staged_update_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/self_replace_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/update_test_support.cpp
   FIXTURES update_archives)
 
 launcher_add_test(update_launch_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/update_launch_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/update_test_support.cpp
   LOCKS machine_state
   FIXTURES update_archives)
 
 foreach(suite IN ITEMS update_staging_tests update_launch_tests)
-  target_compile_definitions(${suite} PRIVATE UPDATE_FIXTURE_DIR="${update_fixture_path}")
   add_dependencies(${suite} update_step)
 endforeach()

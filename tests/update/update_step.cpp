@@ -13,7 +13,7 @@
 #include <cwchar>
 #include <string>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 #include "unzip.h"
 
 #include "update/staged_update.h"

@@ -1,12 +1,15 @@
 // Conversions at the launcher's narrow borders, each with its own code page:
 // code page 936 for the XML parser's file name, UTF-8 for configuration values,
 // the ANSI code page for the installation folder, and the "chs" runtime locale
-// for log text.
+// for log text. Beside them the small text and path rules every subsystem
+// shares, and the module path they start from.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 
-#include "launcher/client_contract.h"
+#include "launcher/base/client_contract.h"
 
 namespace launcher {
 
@@ -18,6 +21,24 @@ bool WideToCp936(const wchar_t* text, char (&out)[kPathBufferSize]);
 // False for a null or empty text and for a text that would need more than 259
 // units; out is left untouched in those cases except for the empty text.
 bool Utf8ToWide(const char* text, wchar_t (&out)[kPathBufferSize]);
+
+// Both '\' and '/' separate the components of a Win32 path.
+inline bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Equal when the texts match with the ASCII letters folded to one case; every
+// other unit (a UTF-8 byte, a non-ASCII letter) must match exactly. False when
+// either text is null.
+bool EqualsIgnoringAsciiCase(const wchar_t* left, const wchar_t* right);
+bool EqualsIgnoringAsciiCase(const char* left, const char* right);
+
+// Copies text into a 260-unit buffer when it fits with its terminator.
+// False, with the buffer all zero, when it does not.
+bool CopyToPathBuffer(const std::wstring& text, wchar_t (&out)[kPathBufferSize]);
+
+// The full path of a module of this process (null: the program's own image),
+// however long it is. Empty, with the error code, when it cannot be read.
+// Callers that need it in a 260-unit buffer check its length themselves.
+std::wstring ReadModulePath(HMODULE module, DWORD& error);
 
 // The launcher's own folder, with its trailing backslash. False (out
 // unchanged) when the module path cannot be read or has no backslash.

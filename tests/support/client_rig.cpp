@@ -1,7 +1,7 @@
-#include "tests/launcher/client_rig.h"
+#include "tests/support/client_rig.h"
 
-#include "launcher/client_contract.h"
-#include "launcher/scoped_resource.h"
+#include "launcher/base/client_contract.h"
+#include "launcher/base/scoped_resource.h"
 #include "tests/support/test_support.h"
 
 namespace testing_support {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tests/update/update_test_support.h"
+#include "tests/support/update_test_support.h"
 #include "update/self_replace.h"
 
 namespace system_testing {
@@ -16,7 +16,8 @@ inline std::wstring InstallWithStagedUpdate(const testing_support::TestFolder& f
                                             const std::wstring& archive) {
   const std::wstring launcher = testing_support::InstallLauncher(folder.Path());
   testing_support::CreateFolders(folder / L"temp");
-  update_testing::CopyFixture(archive, folder / L"temp\\update.zip");
+  update_testing::CopyFixture(archive, folder / L"temp\\update.zip",
+                              update_testing::Fixtures::kSystem);
   return launcher;
 }
 
@@ -33,7 +34,7 @@ inline std::vector<char> BuiltLauncherImage() {
   return testing_support::ReadFileBytes(testing_support::BinFolder() + L"\\launcher.exe");
 }
 inline std::vector<char> NewLauncherImage() {
-  return testing_support::ReadFileBytes(update_testing::FixturePath(L"launcher_new.exe"));
+  return testing_support::ReadFileBytes(update_testing::FixturePath(L"launcher_new.exe", update_testing::Fixtures::kSystem));
 }
 
 }  // namespace system_testing

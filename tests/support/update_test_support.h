@@ -11,10 +11,15 @@
 
 namespace update_testing {
 
-// The archive of that name built by the fixture script.
-std::wstring FixturePath(const std::wstring& name);
+// The sets of archives the fixture scripts build, each in a folder of its own:
+// the update suites', the whole-system scenarios' and the hostile corpus.
+enum class Fixtures { kUpdate, kSystem, kHostile };
+
+// The archive of that name built by the fixture script of that set.
+std::wstring FixturePath(const std::wstring& name, Fixtures set = Fixtures::kUpdate);
 // Copies that archive to target; fails the test when it is missing.
-void CopyFixture(const std::wstring& name, const std::wstring& target);
+void CopyFixture(const std::wstring& name, const std::wstring& target,
+                 Fixtures set = Fixtures::kUpdate);
 
 std::uint64_t Ticks(const FILETIME& time);
 

@@ -1,4 +1,4 @@
-#include "launcher/text_helpers.h"
+#include "launcher/base/text_helpers.h"
 
 #include <windows.h>
 
@@ -11,8 +11,57 @@
 namespace launcher {
 namespace {
 constexpr UINT kCodePage936 = 936;
-constexpr DWORD kModulePathLimit = 1024;
+// The longest path Win32 knows, in the \\?\ form.
+constexpr DWORD kLongestModulePath = 32768;
+
+template <typename Char>
+Char ToLowerAscii(Char c) {
+  return (c >= Char('A') && c <= Char('Z')) ? static_cast<Char>(c - Char('A') + Char('a')) : c;
+}
+
+template <typename Char>
+bool EqualsFolded(const Char* left, const Char* right) {
+  if (left == nullptr || right == nullptr) return false;
+  for (; *left != Char(0) && *right != Char(0); ++left, ++right) {
+    if (ToLowerAscii(*left) != ToLowerAscii(*right)) return false;
+  }
+  return *left == *right;
+}
 }  // namespace
+
+bool EqualsIgnoringAsciiCase(const wchar_t* left, const wchar_t* right) {
+  return EqualsFolded(left, right);
+}
+
+bool EqualsIgnoringAsciiCase(const char* left, const char* right) {
+  return EqualsFolded(left, right);
+}
+
+bool CopyToPathBuffer(const std::wstring& text, wchar_t (&out)[kPathBufferSize]) {
+  std::wmemset(out, L'\0', kPathBufferSize);
+  if (text.size() >= kPathBufferSize) return false;
+  std::wmemcpy(out, text.c_str(), text.size());
+  return true;
+}
+
+std::wstring ReadModulePath(HMODULE module, DWORD& error) {
+  std::vector<wchar_t> path(kPathBufferSize, L'\0');
+  for (;;) {
+    const DWORD capacity = static_cast<DWORD>(path.size());
+    const DWORD length = ::GetModuleFileNameW(module, path.data(), capacity);
+    if (length == 0) {
+      error = ::GetLastError();
+      return std::wstring();
+    }
+    // A path cut at the buffer's end names another file: read it again whole.
+    if (length < capacity) return std::wstring(path.data(), length);
+    if (capacity >= kLongestModulePath) {
+      error = ERROR_INSUFFICIENT_BUFFER;
+      return std::wstring();
+    }
+    path.assign(capacity * 2, L'\0');
+  }
+}
 
 bool WideToCp936(const wchar_t* text, char (&out)[kPathBufferSize]) {
   if (text == nullptr) return false;
@@ -57,11 +106,9 @@ bool ExeFolderFromModulePath(const std::wstring& modulePath, std::wstring& out) 
 }
 
 bool GetExeFolderW(std::wstring& out) {
-  wchar_t path[kModulePathLimit + 1] = {};
-  const DWORD length = ::GetModuleFileNameW(::GetModuleHandleW(nullptr), path, kModulePathLimit);
-  // A path cut at the buffer's end would name the wrong folder.
-  if (length == 0 || length >= kModulePathLimit) return false;
-  return ExeFolderFromModulePath(std::wstring(path, length), out);
+  DWORD error = 0;
+  const std::wstring path = ReadModulePath(nullptr, error);
+  return !path.empty() && ExeFolderFromModulePath(path, out);
 }
 
 std::string WideToLogText(const std::wstring& text) {

@@ -1,4 +1,4 @@
-#include "tests/system/hostile_rig.h"
+#include "tests/support/hostile_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "tests/support/test_support.h"
+#include "tests/support/update_test_support.h"
 
 namespace hostile {
 namespace {
@@ -93,9 +94,7 @@ std::string ToHex(const std::string& bytes, std::size_t limit) {
 }
 
 std::wstring HostileFixturePath(const std::wstring& name) {
-  std::wstring folder = Widen(HOSTILE_FIXTURE_DIR);
-  std::replace(folder.begin(), folder.end(), L'/', L'\\');
-  return folder + L"\\" + name;
+  return update_testing::FixturePath(name, update_testing::Fixtures::kHostile);
 }
 
 std::vector<CorpusCase> ReadManifest() {

@@ -1,4 +1,4 @@
-#include "tests/launcher/pe_image.h"
+#include "tests/support/pe_image.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "tests/update/update_test_support.h"
+#include "tests/support/update_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -8,14 +8,17 @@
 
 namespace update_testing {
 
-std::wstring FixturePath(const std::wstring& name) {
-  std::wstring folder = testing_support::Widen(UPDATE_FIXTURE_DIR);
+std::wstring FixturePath(const std::wstring& name, Fixtures set) {
+  const wchar_t* const setFolder = set == Fixtures::kUpdate   ? L"\\update\\"
+                                   : set == Fixtures::kSystem ? L"\\system\\"
+                                                              : L"\\hostile\\";
+  std::wstring folder = testing_support::Widen(FIXTURE_ROOT);
   std::replace(folder.begin(), folder.end(), L'/', L'\\');
-  return folder + L"\\" + name;
+  return folder + setFolder + name;
 }
 
-void CopyFixture(const std::wstring& name, const std::wstring& target) {
-  const std::wstring source = FixturePath(name);
+void CopyFixture(const std::wstring& name, const std::wstring& target, Fixtures set) {
+  const std::wstring source = FixturePath(name, set);
   ASSERT_TRUE(::CopyFileW(source.c_str(), target.c_str(), FALSE))
       << "missing archive " << testing_support::Narrow(source);
 }

@@ -1,8 +1,8 @@
-#include "tests/system/system_rig.h"
+#include "tests/support/system_rig.h"
 
 #include <regex>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 #include "tests/support/test_support.h"
 
 namespace system_testing {

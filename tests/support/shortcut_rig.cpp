@@ -1,4 +1,4 @@
-#include "tests/desktop/shortcut_rig.h"
+#include "tests/support/shortcut_rig.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -9,7 +9,7 @@
 #include <cwctype>
 #include <sstream>
 
-#include "launcher/scoped_resource.h"
+#include "launcher/base/scoped_resource.h"
 #include "tests/support/test_support.h"
 
 namespace desktop_testing {
