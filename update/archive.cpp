@@ -3,17 +3,16 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
-#include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "launcher/base/scoped_resource.h"
 #include "launcher/base/text_helpers.h"
 #include "unzip.h"
-#include "zlib.h"
+#include "update/archive_folders.h"
 #include "update/archive_rules.h"
-#include "update/self_replace.h"
+#include "update/archive_stream.h"
+#include "update/item_writer.h"
+#include "zlib.h"
 
 namespace launcher {
 namespace {
@@ -24,217 +23,16 @@ constexpr std::size_t kPathUnits = kPathBufferSize;
 // UTF-8 sequence never gives fewer units than a third of its bytes).
 constexpr uLong kStoredNameBufferSize = 1024;
 
-
 bool IsAbsoluteTarget(const wchar_t* path) {
   return IsPathSeparator(path[0]) || (path[0] != 0 && path[1] == L':');
-}
-
-// The archive file as minizip reads it. minizip reads headers a byte at a
-// time and jumps between the central directory and the items' data, so reads
-// are served from a few blocks of the file kept in memory; a seek is only
-// remembered until the next read needs the disk.
-class ArchiveFileStream {
- public:
-  ArchiveFileStream(HANDLE file, std::uint64_t size) : file_(file), size_(size) {}
-
-  uLong Read(void* out, uLong size) {
-    auto* target = static_cast<unsigned char*>(out);
-    uLong done = 0;
-    while (done < size && position_ < size_) {
-      Block* block = BlockHolding(position_);
-      if (block == nullptr) {
-        block = LeastRecentBlock();
-        if (!Fill(*block, position_)) {
-          failed_ = true;
-          break;
-        }
-      }
-      block->lastUse = ++useClock_;
-      const std::uint64_t offset = position_ - block->start;
-      std::uint64_t count = block->length - offset;
-      if (count > size - done) count = size - done;
-      std::memcpy(target + done, block->data.get() + offset, static_cast<std::size_t>(count));
-      done += static_cast<uLong>(count);
-      position_ += count;
-    }
-    return done;
-  }
-
-  long Seek(ZPOS64_T offset, int origin) {
-    std::uint64_t base = 0;
-    switch (origin) {
-      case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-      case ZLIB_FILEFUNC_SEEK_CUR: base = position_; break;
-      case ZLIB_FILEFUNC_SEEK_END: base = size_; break;
-      default: return -1;
-    }
-    position_ = base + offset;
-    return 0;
-  }
-
-  ZPOS64_T Tell() const { return position_; }
-  bool Failed() const { return failed_; }
-
-  bool ReadAt(std::uint64_t position, void* out, uLong size) {
-    position_ = position;
-    return Read(out, size) == size;
-  }
-
- private:
-  static constexpr DWORD kBlockSize = 65536;
-  struct Block {
-    std::unique_ptr<unsigned char[]> data;
-    std::uint64_t start = 0;
-    DWORD length = 0;
-    std::uint64_t lastUse = 0;
-  };
-
-  Block* BlockHolding(std::uint64_t position) {
-    for (Block& block : blocks_) {
-      if (block.length != 0 && position >= block.start && position - block.start < block.length) {
-        return &block;
-      }
-    }
-    return nullptr;
-  }
-
-  Block* LeastRecentBlock() {
-    Block* oldest = &blocks_[0];
-    for (Block& block : blocks_) {
-      if (block.lastUse < oldest->lastUse) oldest = &block;
-    }
-    return oldest;
-  }
-
-  bool Fill(Block& block, std::uint64_t position) {
-    if (!block.data) block.data.reset(new unsigned char[kBlockSize]);
-    block.length = 0;
-    if (filePosition_ != position) {
-      LARGE_INTEGER distance;
-      distance.QuadPart = static_cast<LONGLONG>(position);
-      if (!::SetFilePointerEx(file_, distance, nullptr, FILE_BEGIN)) return false;
-      filePosition_ = position;
-    }
-    DWORD got = 0;
-    if (!::ReadFile(file_, block.data.get(), kBlockSize, &got, nullptr) || got == 0) return false;
-    filePosition_ += got;
-    block.start = position;
-    block.length = got;
-    return true;
-  }
-
-  HANDLE file_;
-  std::uint64_t size_;
-  std::uint64_t position_ = 0;
-  std::uint64_t filePosition_ = 0;
-  std::uint64_t useClock_ = 0;
-  bool failed_ = false;
-  // One block stays on the central directory while the others follow the data.
-  Block blocks_[3];
-};
-
-voidpf ZCALLBACK OpenStream(voidpf opaque, const void*, int) { return opaque; }
-uLong ZCALLBACK ReadStream(voidpf, voidpf stream, void* buffer, uLong size) {
-  return static_cast<ArchiveFileStream*>(stream)->Read(buffer, size);
-}
-uLong ZCALLBACK WriteStream(voidpf, voidpf, const void*, uLong) { return 0; }
-ZPOS64_T ZCALLBACK TellStream(voidpf, voidpf stream) {
-  return static_cast<ArchiveFileStream*>(stream)->Tell();
-}
-long ZCALLBACK SeekStream(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-  return static_cast<ArchiveFileStream*>(stream)->Seek(offset, origin);
-}
-// The file itself belongs to the reader, which closes it after minizip.
-int ZCALLBACK CloseStream(voidpf, voidpf) { return 0; }
-int ZCALLBACK TestStreamError(voidpf, voidpf stream) {
-  return static_cast<ArchiveFileStream*>(stream)->Failed() ? -1 : 0;
-}
-
-// Joins root (may be null) and the first length units of folder; false when
-// the result would not fit a path buffer.
-bool JoinFolder(const wchar_t* root, const wchar_t* folder, std::size_t length,
-                wchar_t (&out)[kPathUnits]) {
-  const std::size_t rootLength = root == nullptr ? 0 : std::wcslen(root);
-  if (rootLength + length >= kPathUnits) return false;
-  if (rootLength != 0) std::wmemcpy(out, root, rootLength);
-  std::wmemcpy(out + rootLength, folder, length);
-  out[rootLength + length] = 0;
-  return true;
-}
-
-using FolderSet = std::unordered_set<std::wstring>;
-
-// The folder as a key for the folders already made sure of: trailing
-// separators do not make it another folder.
-std::wstring FolderKey(const wchar_t* joined) {
-  std::size_t length = std::wcslen(joined);
-  while (length > 1 && IsPathSeparator(joined[length - 1])) --length;
-  return std::wstring(joined, length);
-}
-
-// Folders that folder items of the archive being extracted name. A plain file
-// gives way to such a folder, and only when a file item needs the folder: an
-// update that turns a file into a folder brings the folder's files along.
-bool FolderExistsOrWasMade(const wchar_t* path, const FolderSet* declared) {
-  const DWORD attributes = ::GetFileAttributesW(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
-    // A read-only file stays, and the file items below it fail.
-    if (declared == nullptr || declared->count(FolderKey(path)) == 0 || !::DeleteFileW(path)) {
-      return false;
-    }
-  }
-  return ::CreateDirectoryW(path, nullptr) != FALSE;
-}
-
-void EnsureFolderPart(const wchar_t* root, const wchar_t* folder, std::size_t length,
-                      FolderSet* known, const FolderSet* declared = nullptr) {
-  // Trailing separators name the same folder.
-  while (length > 1 && IsPathSeparator(folder[length - 1])) --length;
-  if (length == 0) return;
-  wchar_t joined[kPathUnits];
-  if (!JoinFolder(root, folder, length, joined)) return;
-  std::wstring key;
-  if (known != nullptr) {
-    key = FolderKey(joined);
-    if (known->count(key) != 0) return;
-  }
-  std::size_t last = length;
-  while (last > 0 && !IsPathSeparator(folder[last - 1])) --last;
-  // last is one past the separator; a separator at the very start has no parent.
-  if (last > 1) EnsureFolderPart(root, folder, last - 1, known, declared);
-  if (FolderExistsOrWasMade(joined, declared) && known != nullptr) known->insert(std::move(key));
-}
-
-constexpr std::uint64_t kFreeSpaceReserve = 64ull << 20;
-
-bool LeavesReserve(std::uint64_t available, std::uint64_t size) {
-  return size <= available && available - size >= kFreeSpaceReserve;
-}
-
-// Deletes a written file that is not taking its target's place.
-void DiscardWritten(ScopedFileHandle& written, const wchar_t* path) {
-  FILE_DISPOSITION_INFO dispose = {};
-  dispose.DeleteFile = TRUE;
-  if (!::SetFileInformationByHandle(written.Get(), FileDispositionInfo, &dispose,
-                                    sizeof(dispose))) {
-    written.Reset();
-    ::DeleteFileW(path);
-  }
-}
-
-void EnsureRoot(const wchar_t* root, FolderSet* known) {
-  if (root == nullptr) return;
-  if (known != nullptr && known->count(FolderKey(root)) != 0) return;
-  if (FolderExistsOrWasMade(root, nullptr) && known != nullptr) {
-    known->insert(FolderKey(root));
-  }
 }
 
 }  // namespace
 
 // One open archive: minizip's handle over the file, the root folder, the last
-// item described and the buffer every file item is copied through.
+// item described and the buffer every file item is copied through. It moves
+// through the central directory, describes items, and hands their data to the
+// item writer.
 class ArchiveReader {
  public:
   ArchiveReader() = default;
@@ -266,13 +64,8 @@ class ArchiveReader {
   void CloseItemData();
   int CheckTarget(const wchar_t* targetPath, bool absolute, wchar_t (&full)[kPathUnits]);
   int WriteFileItem(const wchar_t* fullPath, const Details& details);
-  bool FitsFreeSpace(const std::wstring& folder, std::uint64_t size);
-  void RemoveLeftoverTemporaries(const std::wstring& folder);
-  int CopyItemData(HANDLE out, const Details& details);
-  int CopyEncryptedItemData(HANDLE out, const Details& details);
-  int WriteOut(HANDLE out, const void* data, DWORD size);
-  int Deliver(HANDLE out, const void* data, DWORD size, const Details& details,
-              std::uint64_t& total, uLong& crc);
+  int CopyItemData(const Details& details);
+  int CopyEncryptedItemData(const Details& details);
 
   unzFile zip_ = nullptr;
   ScopedFileHandle file_;
@@ -290,13 +83,9 @@ class ArchiveReader {
   std::vector<char> extraField_;
   std::unique_ptr<char[]> outputBuffer_;
   std::unique_ptr<unsigned char[]> encryptedInput_;  // only for encrypted items
-  FolderSet knownFolders_;
-  FolderSet declaredFolders_;  // named by folder items, see FolderExistsOrWasMade
-  // Per folder written to: free bytes as last asked, less what items declared since.
-  std::unordered_map<std::wstring, std::uint64_t> freeSpace_;
-  std::vector<bool> overlapping_;       // by index: data shared with another item
-  bool rootEnsured_ = false;
-  unsigned temporaryCounter_ = 0;
+  ArchiveFolders folders_;
+  ItemWriter writer_;
+  std::vector<bool> overlapping_;  // by index: data shared with another item
 };
 
 ArchiveHandle::ArchiveHandle() = default;
@@ -326,16 +115,7 @@ int ArchiveReader::Open(const wchar_t* fileName) {
   if (!::GetFileSizeEx(file_.Get(), &size)) return kArchiveCannotOpen;
   stream_.reset(new ArchiveFileStream(file_.Get(), static_cast<std::uint64_t>(size.QuadPart)));
 
-  // 64-bit offsets: a classic archive addresses 4 GiB, and zip64 beyond.
-  zlib_filefunc64_def functions = {};
-  functions.zopen64_file = OpenStream;
-  functions.zread_file = ReadStream;
-  functions.zwrite_file = WriteStream;
-  functions.ztell64_file = TellStream;
-  functions.zseek64_file = SeekStream;
-  functions.zclose_file = CloseStream;
-  functions.zerror_file = TestStreamError;
-  functions.opaque = stream_.get();
+  zlib_filefunc64_def functions = stream_->Functions();
   zip_ = ::unzOpen2_64("", &functions);
   if (zip_ == nullptr) return kArchiveCannotOpen;
   unz_global_info64 global = {};
@@ -504,22 +284,15 @@ int ArchiveReader::Extract(int index, const wchar_t* targetPath) {
   if (checked != kArchiveOk) return checked;
 
   const wchar_t* root = absolute ? nullptr : root_;
-  if (root != nullptr && !rootEnsured_) {
-    EnsureRoot(root, &knownFolders_);
-    rootEnsured_ = true;
-  }
+  folders_.EnsureRoot(root);
   const std::size_t targetLength = std::wcslen(targetPath);
   if ((cached_.item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    EnsureFolderPart(root, targetPath, targetLength, &knownFolders_);
-    std::size_t length = targetLength;
-    while (length > 1 && IsPathSeparator(targetPath[length - 1])) --length;
-    wchar_t joined[kPathUnits];
-    if (JoinFolder(root, targetPath, length, joined)) declaredFolders_.insert(FolderKey(joined));
+    folders_.MakeFolderItem(root, targetPath, targetLength);
     return kArchiveOk;
   }
   std::size_t folderLength = targetLength;
   while (folderLength > 0 && !IsPathSeparator(targetPath[folderLength - 1])) --folderLength;
-  EnsureFolderPart(root, targetPath, folderLength, &knownFolders_, &declaredFolders_);
+  folders_.MakeFoldersFor(root, targetPath, folderLength);
   // A file item needs a file name; one that ends in a separator (a folder as
   // some zip writers store it) has had its folders made, and no file.
   if (folderLength == targetLength) return kArchiveCannotOpen;
@@ -530,113 +303,12 @@ int ArchiveReader::Extract(int index, const wchar_t* targetPath) {
 }
 
 int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details) {
-  // The item is written beside its target and takes the target's place only
-  // once all of it has arrived intact, so a failed or interrupted item never
-  // leaves the installation anything but the file it had, or none.
-  std::size_t folderLength = std::wcslen(fullPath);
-  while (folderLength > 0 && !IsPathSeparator(fullPath[folderLength - 1])) --folderLength;
-  const DWORD readOnly = details.item.attributes & FILE_ATTRIBUTE_READONLY;
-  DWORD createAttributes =
-      details.item.attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
-  if (createAttributes == 0) createAttributes = FILE_ATTRIBUTE_NORMAL;
-
-  // A read-only file or a folder in the target's place refuses the item, as a
-  // target that cannot be created would.
-  const DWORD existing = ::GetFileAttributesW(fullPath);
-  if (existing != INVALID_FILE_ATTRIBUTES &&
-      (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-    return kArchiveCannotOpen;
-  }
-  const std::wstring folder(fullPath, folderLength);
-  if (!FitsFreeSpace(folder, details.fullUncompressedSize)) return kArchiveWriteFailed;
-
-  ScopedFileHandle out;
-  wchar_t written[kPathUnits];
-  bool inPlace = false;
-  for (int attempt = 0; attempt < 16 && !out && !inPlace; ++attempt) {
-    wchar_t suffix[40];
-    const int suffixLength = ::wsprintfW(suffix, L"~upd%lx.%x.tmp", ::GetCurrentProcessId(),
-                                         ++temporaryCounter_);
-    if (folderLength + static_cast<std::size_t>(suffixLength) >= kPathUnits) {
-      // Near the path limit a new file is written under its own name, as
-      // there is nothing to protect; an existing one stays.
-      if (existing != INVALID_FILE_ATTRIBUTES) return kArchiveNameTooLong;
-      inPlace = true;
-      break;
-    }
-    std::wmemcpy(written, fullPath, folderLength);
-    std::wmemcpy(written + folderLength, suffix, static_cast<std::size_t>(suffixLength) + 1);
-    out.Reset(::CreateFileW(written, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                            createAttributes, nullptr));
-    if (!out && ::GetLastError() != ERROR_FILE_EXISTS) return kArchiveCannotOpen;
-  }
-  if (inPlace) {
-    std::wmemcpy(written, fullPath, std::wcslen(fullPath) + 1);
-    out.Reset(::CreateFileW(written, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                            createAttributes, nullptr));
-  }
-  if (!out) return kArchiveCannotOpen;
-
-  int result = CopyItemData(out.Get(), details);
-  if (result == kArchiveOk && !inPlace) {
-    // A busy target refuses to be replaced and stays as it is; only the
-    // launcher's own image makes way, by being moved aside.
-    const bool placed = RenameOpenFile(out.Get(), fullPath, true) ||
-                        (IsRunningImage(fullPath) && ReplaceRunningImage(out.Get(), fullPath));
-    if (!placed) result = kArchiveCannotOpen;
-  }
-  if (result != kArchiveOk) {
-    DiscardWritten(out, written);
-    return result;
-  }
-  // Times are set on the file in its final place, so nothing the replaced
-  // file leaves behind can stand in for them.
-  FILE_BASIC_INFO basic = {};
-  basic.CreationTime.LowPart = details.item.creationTime.dwLowDateTime;
-  basic.CreationTime.HighPart = static_cast<LONG>(details.item.creationTime.dwHighDateTime);
-  basic.LastAccessTime.LowPart = details.item.accessTime.dwLowDateTime;
-  basic.LastAccessTime.HighPart = static_cast<LONG>(details.item.accessTime.dwHighDateTime);
-  basic.LastWriteTime.LowPart = details.item.writeTime.dwLowDateTime;
-  basic.LastWriteTime.HighPart = static_cast<LONG>(details.item.writeTime.dwHighDateTime);
-  // Zero leaves the attributes given at creation; read-only comes only now, so
-  // that a failed replacement could still delete the written file.
-  basic.FileAttributes = readOnly != 0 ? (details.item.attributes & ~FILE_ATTRIBUTE_DIRECTORY) : 0;
-  ::SetFileInformationByHandle(out.Get(), FileBasicInfo, &basic, sizeof(basic));
-  return kArchiveOk;
-}
-
-bool ArchiveReader::FitsFreeSpace(const std::wstring& folder, std::uint64_t size) {
-  // An update must never fill the disk of the machine it runs on. The volume
-  // is asked once per folder; after that what the items declared is taken
-  // off, and the volume is asked again only when that estimate says no.
-  auto known = freeSpace_.find(folder);
-  if (known == freeSpace_.end()) {
-    RemoveLeftoverTemporaries(folder);
-  } else if (LeavesReserve(known->second, size)) {
-    known->second -= size;
-    return true;
-  }
-  ULARGE_INTEGER available = {};
-  // A volume that cannot tell is not held against the item.
-  if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return true;
-  const bool fits = LeavesReserve(available.QuadPart, size);
-  freeSpace_[folder] = fits ? available.QuadPart - size : available.QuadPart;
-  return fits;
-}
-
-void ArchiveReader::RemoveLeftoverTemporaries(const std::wstring& folder) {
-  // Temporary files of an extraction that was killed, once per folder (the
-  // first time it is written to). One that an extraction still writes is
-  // open without sharing and stays.
-  WIN32_FIND_DATAW found;
-  ScopedFindHandle search(::FindFirstFileW((folder + L"~upd*.tmp").c_str(), &found));
-  if (!search) return;
-  do {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-        IsExtractionTemporaryName(found.cFileName)) {
-      ::DeleteFileW((folder + found.cFileName).c_str());
-    }
-  } while (::FindNextFileW(search.Get(), &found));
+  int result = writer_.Begin(fullPath, details.item, details.fullUncompressedSize,
+                             static_cast<std::uint32_t>(details.crc));
+  if (result == kArchiveOk) result = CopyItemData(details);
+  if (result == kArchiveOk) result = writer_.Commit();
+  if (result != kArchiveOk) writer_.Discard();
+  return result;
 }
 
 int ArchiveReader::OpenItemData(int index) {
@@ -647,57 +319,30 @@ int ArchiveReader::OpenItemData(int index) {
   return kArchiveOk;
 }
 
-int ArchiveReader::CopyItemData(HANDLE out, const Details& details) {
+int ArchiveReader::CopyItemData(const Details& details) {
   const int index = details.item.index;
   if (current_ != index) {
     const int moved = MoveTo(index);
     if (moved != kArchiveOk) return moved;
   }
-  if ((details.flags & 1u) != 0) return CopyEncryptedItemData(out, details);
+  if ((details.flags & 1u) != 0) return CopyEncryptedItemData(details);
   if (openIndex_ != index || dataStarted_) {
     const int opened = OpenItemData(index);
     if (opened != kArchiveOk) return opened;
   }
   dataStarted_ = true;
   if (!outputBuffer_) outputBuffer_.reset(new char[kOutputBufferSize]);
-  std::uint64_t total = 0;
-  uLong crc = ::crc32(0L, Z_NULL, 0);
   for (;;) {
     const int got = ::unzReadCurrentFile(zip_, outputBuffer_.get(), kOutputBufferSize);
     if (got < 0) return kArchiveDataUnreadable;
     if (got == 0) break;
-    const int delivered =
-        Deliver(out, outputBuffer_.get(), static_cast<DWORD>(got), details, total, crc);
-    if (delivered != kArchiveOk) return delivered;
+    const int written = writer_.Write(outputBuffer_.get(), static_cast<DWORD>(got));
+    if (written != kArchiveOk) return written;
   }
-  // minizip compares the CRC-32 only when the data ends exactly at the size
-  // the record gives, so both are checked here whatever the record says.
+  // The writer checks length and CRC-32 before the item takes its place.
   const int closed = ::unzCloseCurrentFile(zip_);
   openIndex_ = -1;
-  if (closed != UNZ_OK || total != details.fullUncompressedSize || crc != details.crc) {
-    return kArchiveDataUnreadable;
-  }
-  return kArchiveOk;
-}
-
-int ArchiveReader::WriteOut(HANDLE out, const void* data, DWORD size) {
-  DWORD written = 0;
-  if (!::WriteFile(out, data, size, &written, nullptr) || written != size) {
-    return kArchiveWriteFailed;
-  }
-  return kArchiveOk;
-}
-
-int ArchiveReader::Deliver(HANDLE out, const void* data, DWORD size, const Details& details,
-                           std::uint64_t& total, uLong& crc) {
-  // Nothing beyond the declared size is ever written: data that runs on is
-  // refused the moment it passes that size.
-  if (size > details.fullUncompressedSize - total) return kArchiveDataUnreadable;
-  const int written = WriteOut(out, data, size);
-  if (written != kArchiveOk) return written;
-  crc = ::crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(size));
-  total += size;
-  return kArchiveOk;
+  return closed == UNZ_OK ? kArchiveOk : kArchiveDataUnreadable;
 }
 
 namespace {
@@ -721,7 +366,7 @@ class RawInflater {
 
 }  // namespace
 
-int ArchiveReader::CopyEncryptedItemData(HANDLE out, const Details& details) {
+int ArchiveReader::CopyEncryptedItemData(const Details& details) {
   // This minizip is built without decryption: it hands over the raw data, and
   // the decryption, inflation and CRC-32 check happen here.
   CloseItemData();
@@ -740,8 +385,6 @@ int ArchiveReader::CopyEncryptedItemData(HANDLE out, const Details& details) {
   std::size_t headerLength = 0;
   const auto checkByte = static_cast<unsigned char>(
       (details.flags & 8u) != 0 ? (details.dosDate >> 8) & 0xFFu : (details.crc >> 24) & 0xFFu);
-  uLong crc = ::crc32(0L, Z_NULL, 0);
-  std::uint64_t total = 0;
   bool ended = method != Z_DEFLATED;
   for (;;) {
     const int got = ::unzReadCurrentFile(zip_, encryptedInput_.get(), kOutputBufferSize);
@@ -761,8 +404,8 @@ int ArchiveReader::CopyEncryptedItemData(HANDLE out, const Details& details) {
     }
     if (method != Z_DEFLATED) {
       if (length == 0) continue;
-      const int delivered = Deliver(out, data, static_cast<DWORD>(length), details, total, crc);
-      if (delivered != kArchiveOk) return delivered;
+      const int written = writer_.Write(data, static_cast<DWORD>(length));
+      if (written != kArchiveOk) return written;
       continue;
     }
     z_stream& stream = inflater.Stream();
@@ -785,17 +428,13 @@ int ArchiveReader::CopyEncryptedItemData(HANDLE out, const Details& details) {
       outputFull = stream.avail_out == 0;
       const DWORD produced = kOutputBufferSize - stream.avail_out;
       if (produced != 0) {
-        const int delivered =
-            Deliver(out, outputBuffer_.get(), produced, details, total, crc);
-        if (delivered != kArchiveOk) return delivered;
+        const int written = writer_.Write(outputBuffer_.get(), produced);
+        if (written != kArchiveOk) return written;
       }
     }
   }
   CloseItemData();
-  if (headerLength < sizeof(header)) return kArchiveDataUnreadable;
-  if (!ended || total != details.fullUncompressedSize || crc != details.crc) {
-    return kArchiveDataUnreadable;
-  }
+  if (headerLength < sizeof(header) || !ended) return kArchiveDataUnreadable;
   return kArchiveOk;
 }
 
@@ -847,12 +486,6 @@ int CloseArchive(ArchiveHandle* handle) {
   if (checked != kArchiveOk) return checked;
   delete handle;
   return kArchiveOk;
-}
-
-void EnsureFolder(const wchar_t* root, const wchar_t* folder) {
-  EnsureRoot(root, nullptr);
-  if (folder == nullptr) return;
-  EnsureFolderPart(root, folder, std::wcslen(folder), nullptr);
 }
 
 }  // namespace launcher
