@@ -104,7 +104,7 @@ int RefreshShortcut(const ShortcutPlan& plan, const ShortcutProperties& properti
     return kShortcutNotLoaded;
   }
   ScopedComPtr<IPersistFile> file;
-  if (FAILED(link.Get()->QueryInterface(IID_IPersistFile,
+  if (FAILED(link->QueryInterface(IID_IPersistFile,
                                         reinterpret_cast<void**>(file.Receive())))) {
     return kShortcutNotLoaded;
   }
@@ -113,23 +113,23 @@ int RefreshShortcut(const ShortcutPlan& plan, const ShortcutProperties& properti
   // whether the old shortcut was the launcher's own.
   wchar_t oldTarget[kPathBufferSize] = {};
   if (plan.oldExists) {
-    file.Get()->Load(plan.oldPath, STGM_READWRITE);
-    if (FAILED(link.Get()->GetPath(oldTarget, kPathBufferSize, nullptr, SLGP_SHORTPATH))) {
+    file->Load(plan.oldPath, STGM_READWRITE);
+    if (FAILED(link->GetPath(oldTarget, kPathBufferSize, nullptr, SLGP_SHORTPATH))) {
       return kShortcutNotLoaded;
     }
-  } else if (FAILED(file.Get()->Load(plan.newPath, STGM_READWRITE))) {
+  } else if (FAILED(file->Load(plan.newPath, STGM_READWRITE))) {
     return kShortcutNotLoaded;
   }
   oldTarget[kPathBufferSize - 1] = L'\0';  // a target filling the buffer stays terminated
 
-  link.Get()->Resolve(nullptr, ShortcutResolveFlags());
-  if (IsGiven(properties.target)) link.Get()->SetPath(properties.target);
+  link->Resolve(nullptr, ShortcutResolveFlags());
+  if (IsGiven(properties.target)) link->SetPath(properties.target);
   RefreshIcon(link.Get(), properties.iconPath);
-  if (IsGiven(properties.workingFolder)) link.Get()->SetWorkingDirectory(properties.workingFolder);
-  if (IsGiven(properties.description)) link.Get()->SetDescription(properties.description);
+  if (IsGiven(properties.workingFolder)) link->SetWorkingDirectory(properties.workingFolder);
+  if (IsGiven(properties.description)) link->SetDescription(properties.description);
 
   const wchar_t* savePath = plan.newName != nullptr ? plan.newPath : plan.oldPath;
-  if (FAILED(file.Get()->Save(savePath, TRUE))) return kShortcutSaveAttempted;
+  if (FAILED(file->Save(savePath, TRUE))) return kShortcutSaveAttempted;
 
   // Identity, not names, tells whether the save went to the old file itself;
   // when it cannot be told, the only shortcut is not deleted on a guess.

@@ -32,12 +32,12 @@ bool AreSameFile(const wchar_t* left, const wchar_t* right);
 // shortcut is removed after a save under a new name only when it is another
 // file than the one saved and its target has the launcher's file name, so a
 // shortcut to another program is left alone.
-int UpdateDesktopShortcut(const wchar_t* oldName, const wchar_t* newName, const wchar_t* target,
+[[nodiscard]] int UpdateDesktopShortcut(const wchar_t* oldName, const wchar_t* newName, const wchar_t* target,
                           const wchar_t* description, const wchar_t* iconPath,
                           const wchar_t* workingFolder);
 
 // The same in the given desktop folder (no trailing separator).
-int UpdateShortcutInFolder(const wchar_t* desktopFolder, const wchar_t* oldName,
+[[nodiscard]] int UpdateShortcutInFolder(const wchar_t* desktopFolder, const wchar_t* oldName,
                            const wchar_t* newName, const wchar_t* target,
                            const wchar_t* description, const wchar_t* iconPath,
                            const wchar_t* workingFolder);

@@ -21,6 +21,6 @@ struct ShortcutNames {
 // skipped. The file is opened by its wide path. False, with names untouched,
 // when there is no path or no file, or the document is empty, malformed or
 // without an element.
-bool ReadProductConfig(ShortcutNames& names, const wchar_t* path);
+[[nodiscard]] bool ReadProductConfig(ShortcutNames& names, const wchar_t* path);
 
 }  // namespace launcher

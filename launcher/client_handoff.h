@@ -24,6 +24,6 @@ constexpr ULONGLONG kHandOffLimitMs = 5000;
 // the pipe, or when the time limit passed before an instance was free, before
 // a starting client served its pipe or before the client took the whole
 // message.
-int SendToRunningClient(const std::wstring& payload);
+[[nodiscard]] int SendToRunningClient(const std::wstring& payload);
 
 }  // namespace launcher

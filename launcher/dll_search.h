@@ -11,6 +11,6 @@ namespace launcher {
 // rights. Returns false where kernel32 lacks SetDefaultDllDirectories
 // (Windows 7 without KB2533623); the current folder then at least leaves the
 // search order, and the start goes on either way.
-bool RestrictDllSearchToSystemFolder(HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll"));
+[[nodiscard]] bool RestrictDllSearchToSystemFolder(HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll"));
 
 }  // namespace launcher

@@ -38,8 +38,8 @@ std::wstring LauncherFolderOf(const std::wstring& launcherPath);
 
 // "%s//ProductConfig.xml" and "%s//%s.ico" into 260-unit buffers. False, with
 // the buffer all zero, when the formatted path would not fit.
-bool FormatConfigPath(const std::wstring& launcherFolder, wchar_t (&out)[kPathBufferSize]);
-bool FormatIconPath(const std::wstring& launcherFolder, const std::wstring& baseName,
+[[nodiscard]] bool FormatConfigPath(const std::wstring& launcherFolder, wchar_t (&out)[kPathBufferSize]);
+[[nodiscard]] bool FormatIconPath(const std::wstring& launcherFolder, const std::wstring& baseName,
                     wchar_t (&out)[kPathBufferSize]);
 
 // Ctrl and Alt held together, as GetAsyncKeyState reports them; Alt is asked

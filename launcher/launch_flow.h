@@ -10,7 +10,7 @@
 namespace launcher {
 
 // Returns the process exit code: 0, or 1 when a hand-off finds no pipe.
-int RunLauncher(const wchar_t* commandLineTail, KeyStateReader keyState,
+[[nodiscard]] int RunLauncher(const wchar_t* commandLineTail, KeyStateReader keyState,
                 const RestartPrompt& prompt = ShowRestartPrompt);
 
 }  // namespace launcher

@@ -26,7 +26,7 @@ RestartPromptTexts RestartPromptTextsFor(bool chinese);
 // or the process list could not be read). False: a client runs and the user
 // did not agree to restart it; nothing was ended. Prompts at most once, and
 // never when force is set.
-bool CheckSingleInstance(bool force, const RestartPrompt& prompt = ShowRestartPrompt);
+[[nodiscard]] bool CheckSingleInstance(bool force, const RestartPrompt& prompt = ShowRestartPrompt);
 
 // Ends every process whose image name equals imageName exactly (whole name,
 // letter case significant), however many there are. Returns at once without

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "launcher/base/scoped_resource.h"
+
 namespace bench {
 
 inline LARGE_INTEGER Now() {
@@ -33,13 +35,12 @@ inline double Median(std::vector<double> values) {
 // icon stay.
 inline void RemoveRecords(const std::wstring& folder) {
   WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((folder + L"\\vorlan.*.*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
+  launcher::ScopedFindHandle find(::FindFirstFileW((folder + L"\\vorlan.*.*").c_str(), &data));
+  if (!find) return;
   do {
     const std::wstring name = data.cFileName;
     if (name != L"vorlan.exe" && name != L"vorlan.ico") ::DeleteFileW((folder + L"\\" + name).c_str());
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
+  } while (::FindNextFileW(find.Get(), &data));
 }
 
 }  // namespace bench

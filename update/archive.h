@@ -52,17 +52,17 @@ struct ArchiveHandle {
 
 // Opens fileName (relative names against the current folder, which becomes the
 // root). On success *handle receives a handle that CloseArchive frees.
-int OpenArchive(const wchar_t* fileName, ArchiveHandle** handle);
+[[nodiscard]] int OpenArchive(const wchar_t* fileName, ArchiveHandle** handle);
 
 // Describes item index, or gives the item count in item->index for index -1.
-int GetArchiveItem(ArchiveHandle* handle, int index, ArchiveItem* item);
+[[nodiscard]] int GetArchiveItem(ArchiveHandle* handle, int index, ArchiveItem* item);
 
 // Writes item index to targetPath (relative to the root unless it begins with a
 // separator or a drive letter and colon), or creates the folder it names. An
 // existing file is replaced only by a complete, checked copy of the item.
-int ExtractArchiveItem(ArchiveHandle* handle, int index, const wchar_t* targetPath);
+[[nodiscard]] int ExtractArchiveItem(ArchiveHandle* handle, int index, const wchar_t* targetPath);
 
-int CloseArchive(ArchiveHandle* handle);
+[[nodiscard]] int CloseArchive(ArchiveHandle* handle);
 
 // Makes sure folder (and every folder above it) exists below root, or as given
 // when root is null. Outcomes are not reported: a folder that could not be made
@@ -73,7 +73,7 @@ void EnsureFolder(const wchar_t* root, const wchar_t* folder);
 struct ArchiveHandleTraits {
   static ArchiveHandle* Empty() noexcept { return nullptr; }
   static bool IsValid(const ArchiveHandle* handle) noexcept { return handle != nullptr; }
-  static void Free(ArchiveHandle* handle) noexcept { CloseArchive(handle); }
+  static void Free(ArchiveHandle* handle) noexcept { (void)CloseArchive(handle); }
 };
 
 }  // namespace launcher

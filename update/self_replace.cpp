@@ -51,8 +51,6 @@ const FileIdentity& OwnImageIdentity() {
   return identity;
 }
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
 bool IsLowerHex(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); }
 
 // Consumes one to eight lowercase hexadecimal digits.
@@ -64,16 +62,9 @@ bool SkipHexNumber(const wchar_t*& text) {
 
 std::wstring FolderWithSeparator(const wchar_t* folder) {
   std::wstring result = folder;
-  if (!result.empty() && !IsSeparator(result.back())) result += L'\\';
+  if (!result.empty() && !IsPathSeparator(result.back())) result += L'\\';
   return result;
 }
-
-struct FindTraits {
-  static HANDLE Empty() noexcept { return INVALID_HANDLE_VALUE; }
-  static bool IsValid(HANDLE h) noexcept { return h != INVALID_HANDLE_VALUE; }
-  static void Free(HANDLE h) noexcept { ::FindClose(h); }
-};
-using ScopedFind = ScopedResource<HANDLE, FindTraits>;
 
 // What SetFileInformationByHandle needs to rename a file to target.
 std::vector<unsigned char> RenameRequest(const wchar_t* target, bool replace) {
@@ -110,7 +101,7 @@ bool RenameOpenFile(HANDLE file, const wchar_t* target, bool replace) {
 
 bool ReplaceRunningImage(HANDLE replacement, const wchar_t* imagePath) {
   std::size_t folderLength = std::wcslen(imagePath);
-  while (folderLength > 0 && !IsSeparator(imagePath[folderLength - 1])) --folderLength;
+  while (folderLength > 0 && !IsPathSeparator(imagePath[folderLength - 1])) --folderLength;
   const std::wstring folder(imagePath, folderLength);
 
   // Everything is prepared first: the name is missing only between two
@@ -150,7 +141,7 @@ void RemoveMovedAsideImages(const wchar_t* folder) {
   const std::wstring base = FolderWithSeparator(folder);
   const std::wstring pattern = base + kMovedAsidePrefix + L"*" + kMovedAsideSuffix;
   WIN32_FIND_DATAW found = {};
-  ScopedFind find(::FindFirstFileW(pattern.c_str(), &found));
+  ScopedFindHandle find(::FindFirstFileW(pattern.c_str(), &found));
   if (!find) return;
   do {
     // The pattern also matches short names and longer extensions.

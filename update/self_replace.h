@@ -14,12 +14,12 @@ bool IsRunningImage(const wchar_t* path);
 
 // Renames the file open as file (with DELETE access) to target, replacing a
 // file there only when replace is set.
-bool RenameOpenFile(HANDLE file, const wchar_t* target, bool replace);
+[[nodiscard]] bool RenameOpenFile(HANDLE file, const wchar_t* target, bool replace);
 
 // Moves the image at imagePath aside and renames replacement into its place.
 // When the new image cannot take the name, the old one gets it back, so the
 // name always leads to a launcher.
-bool ReplaceRunningImage(HANDLE replacement, const wchar_t* imagePath);
+[[nodiscard]] bool ReplaceRunningImage(HANDLE replacement, const wchar_t* imagePath);
 
 // Whether name is one that ReplaceRunningImage gives an image it moves aside:
 // "~launcher", a hexadecimal process id, ".", a hexadecimal count, ".old".

@@ -35,7 +35,8 @@ void PlaceStagedUpdate() {
   // rather than being lost.
   if (!::CopyFileW(staged.c_str(), placed.c_str(), FALSE)) return;
   ClearReadOnly(placed.c_str());
-  RemoveUpdateArchive(staged.c_str());
+  // A staged copy that stays behind is placed again, harmlessly, next time.
+  (void)RemoveUpdateArchive(staged.c_str());
 }
 
 }  // namespace launcher

@@ -23,7 +23,8 @@ void ExtractUpdateArchive() {
     ScopedArchive archive;
     if (OpenArchive(kUpdateArchiveName, archive.Receive()) == kArchiveOk) {
       ArchiveItem item = {};
-      GetArchiveItem(archive.Get(), -1, &item);
+      // A count that cannot be read leaves the item zeroed: no items.
+      (void)GetArchiveItem(archive.Get(), -1, &item);
       const int count = item.index;
       for (int index = 0; index < count; ++index) {
         item.index = 0;
@@ -35,11 +36,13 @@ void ExtractUpdateArchive() {
         if (described != kArchiveOk) continue;
         // The old file is not deleted ahead: the extraction replaces it only
         // with a complete copy, and leaves it untouched when the item fails.
-        ExtractArchiveItem(archive.Get(), index, item.name);
+        // A failed item is skipped; the others still go in.
+        (void)ExtractArchiveItem(archive.Get(), index, item.name);
       }
     }
   }
-  RemoveUpdateArchive(kUpdateArchiveName);
+  // An archive that cannot be deleted is applied again at the next start.
+  (void)RemoveUpdateArchive(kUpdateArchiveName);
 }
 
 }  // namespace launcher

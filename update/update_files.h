@@ -10,6 +10,6 @@ void ClearReadOnly(const wchar_t* path);
 
 // Deletes a file, read-only or not: an update archive left behind would be
 // applied again at every start and keep the next one from being placed.
-bool RemoveUpdateArchive(const wchar_t* path);
+[[nodiscard]] bool RemoveUpdateArchive(const wchar_t* path);
 
 }  // namespace launcher

@@ -1,6 +1,7 @@
 // One small owner for every Win32 resource the launcher holds: kernel handles,
-// registry keys, COM interface pointers and shell item lists. The traits say
-// what "empty" is and how the resource is given back.
+// directory searches, modules, registry keys, COM interface pointers and shell
+// item lists. The traits say what "empty" is and how the resource is given
+// back.
 #pragma once
 
 #include <windows.h>
@@ -29,6 +30,8 @@ class ScopedResource {
   bool IsValid() const noexcept { return Traits::IsValid(value_); }
   explicit operator bool() const noexcept { return IsValid(); }
   T Get() const noexcept { return value_; }
+  // For interface pointers: calls go straight to the held object.
+  T operator->() const noexcept { return value_; }
 
   // For out-parameters: frees what is held and hands out the slot.
   T* Receive() noexcept {
@@ -36,14 +39,20 @@ class ScopedResource {
     return &value_;
   }
 
-  T Release() noexcept {
+  [[nodiscard]] T Release() noexcept {
     T value = value_;
     value_ = Traits::Empty();
     return value;
   }
 
+  // Freeing keeps the thread's last-error value: a caller that gives up a
+  // resource after a failed call still reads that call's error.
   void Reset(T value = Traits::Empty()) noexcept {
-    if (Traits::IsValid(value_)) Traits::Free(value_);
+    if (Traits::IsValid(value_)) {
+      const DWORD error = ::GetLastError();
+      Traits::Free(value_);
+      ::SetLastError(error);
+    }
     value_ = value;
   }
 
@@ -70,6 +79,13 @@ struct FindHandleTraits {
   static HANDLE Empty() noexcept { return INVALID_HANDLE_VALUE; }
   static bool IsValid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
   static void Free(HANDLE h) noexcept { ::FindClose(h); }
+};
+
+// Modules loaded with LoadLibrary.
+struct ModuleTraits {
+  static HMODULE Empty() noexcept { return nullptr; }
+  static bool IsValid(HMODULE module) noexcept { return module != nullptr; }
+  static void Free(HMODULE module) noexcept { ::FreeLibrary(module); }
 };
 
 struct RegKeyTraits {
@@ -101,6 +117,7 @@ struct FileStreamTraits {
 using ScopedHandle = ScopedResource<HANDLE, HandleTraits>;
 using ScopedFileHandle = ScopedResource<HANDLE, FileHandleTraits>;
 using ScopedFindHandle = ScopedResource<HANDLE, FindHandleTraits>;
+using ScopedModule = ScopedResource<HMODULE, ModuleTraits>;
 using ScopedRegKey = ScopedResource<HKEY, RegKeyTraits>;
 template <typename Interface>
 using ScopedComPtr = ScopedResource<Interface*, ComTraits<Interface>>;

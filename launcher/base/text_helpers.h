@@ -15,12 +15,12 @@ namespace launcher {
 
 // Wide text into a 260-byte code page 936 buffer. False for a null text (out
 // untouched), a text that does not fit (out all zero) or an empty result.
-bool WideToCp936(const wchar_t* text, char (&out)[kPathBufferSize]);
+[[nodiscard]] bool WideToCp936(const wchar_t* text, char (&out)[kPathBufferSize]);
 
 // UTF-8 text into a 260-unit wide buffer; malformed sequences become U+FFFD.
 // False for a null or empty text and for a text that would need more than 259
 // units; out is left untouched in those cases except for the empty text.
-bool Utf8ToWide(const char* text, wchar_t (&out)[kPathBufferSize]);
+[[nodiscard]] bool Utf8ToWide(const char* text, wchar_t (&out)[kPathBufferSize]);
 
 // Both '\' and '/' separate the components of a Win32 path.
 inline bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
@@ -33,7 +33,7 @@ bool EqualsIgnoringAsciiCase(const char* left, const char* right);
 
 // Copies text into a 260-unit buffer when it fits with its terminator.
 // False, with the buffer all zero, when it does not.
-bool CopyToPathBuffer(const std::wstring& text, wchar_t (&out)[kPathBufferSize]);
+[[nodiscard]] bool CopyToPathBuffer(const std::wstring& text, wchar_t (&out)[kPathBufferSize]);
 
 // The full path of a module of this process (null: the program's own image),
 // however long it is. Empty, with the error code, when it cannot be read.
@@ -42,11 +42,11 @@ std::wstring ReadModulePath(HMODULE module, DWORD& error);
 
 // The launcher's own folder, with its trailing backslash. False (out
 // unchanged) when the module path cannot be read or has no backslash.
-bool GetExeFolderW(std::wstring& out);
+[[nodiscard]] bool GetExeFolderW(std::wstring& out);
 
 // The folder part of a module path, up to and including its last backslash;
 // '/' is not a separator here.
-bool ExeFolderFromModulePath(const std::wstring& modulePath, std::wstring& out);
+[[nodiscard]] bool ExeFolderFromModulePath(const std::wstring& modulePath, std::wstring& out);
 
 // Wide text as narrow log text under the "chs" locale (code page 936). A text
 // with any character that locale cannot convert gives the empty string.

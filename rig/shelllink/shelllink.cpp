@@ -26,23 +26,23 @@ int wmain(int argc, wchar_t** argv) {
   ScopedComPtr<IPersistFile> file;
   if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 reinterpret_cast<void**>(link.Receive()))) ||
-      FAILED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Receive())))) {
+      FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Receive())))) {
     return 1;
   }
   if (write) {
-    link.Get()->SetPath(argv[3]);
-    return SUCCEEDED(file.Get()->Save(argv[2], TRUE)) ? 0 : 1;
+    link->SetPath(argv[3]);
+    return SUCCEEDED(file->Save(argv[2], TRUE)) ? 0 : 1;
   }
-  if (FAILED(file.Get()->Load(argv[2], STGM_READ))) return 1;
+  if (FAILED(file->Load(argv[2], STGM_READ))) return 1;
   wchar_t text[MAX_PATH] = {};
-  link.Get()->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
+  link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
   std::wprintf(L"target: %ls\n", text);
-  link.Get()->GetWorkingDirectory(text, MAX_PATH);
+  link->GetWorkingDirectory(text, MAX_PATH);
   std::wprintf(L"working folder: %ls\n", text);
   int index = 0;
-  link.Get()->GetIconLocation(text, MAX_PATH, &index);
+  link->GetIconLocation(text, MAX_PATH, &index);
   std::wprintf(L"icon: %ls,%d\n", text, index);
-  link.Get()->GetDescription(text, MAX_PATH);
+  link->GetDescription(text, MAX_PATH);
   std::wprintf(L"description: %ls\n", text);
   return 0;
 }

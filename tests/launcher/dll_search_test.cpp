@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "launcher/base/scoped_resource.h"
 #include "launcher/dll_search.h"
 
 namespace {
@@ -14,18 +15,15 @@ namespace {
 const wchar_t kPlantedDll[] = L"plantedprobe.dll";
 
 TEST(DllSearch, APlantedDllBesideTheProgramIsNoLongerLoaded) {
-  HMODULE planted = ::LoadLibraryW(kPlantedDll);
-  ASSERT_NE(planted, nullptr) << "the planted DLL must load before the restriction";
-  ::FreeLibrary(planted);
+  {
+    const launcher::ScopedModule planted(::LoadLibraryW(kPlantedDll));
+    ASSERT_TRUE(planted) << "the planted DLL must load before the restriction";
+  }
 
   EXPECT_TRUE(launcher::RestrictDllSearchToSystemFolder());
 
-  planted = ::LoadLibraryW(kPlantedDll);
-  EXPECT_EQ(planted, nullptr);
-  if (planted != nullptr) ::FreeLibrary(planted);
-  HMODULE system = ::LoadLibraryW(L"version.dll");
-  EXPECT_NE(system, nullptr) << "system DLLs still load";
-  if (system != nullptr) ::FreeLibrary(system);
+  EXPECT_FALSE(launcher::ScopedModule(::LoadLibraryW(kPlantedDll)));
+  EXPECT_TRUE(launcher::ScopedModule(::LoadLibraryW(L"version.dll"))) << "system DLLs still load";
 }
 
 TEST(DllSearch, GoesOnWhereWindowsLacksTheCall) {

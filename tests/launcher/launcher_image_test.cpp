@@ -13,12 +13,7 @@
 
 namespace {
 
-struct ModuleTraits {
-  static HMODULE Empty() { return nullptr; }
-  static bool IsValid(HMODULE m) { return m != nullptr; }
-  static void Free(HMODULE m) { ::FreeLibrary(m); }
-};
-using ScopedModule = launcher::ScopedResource<HMODULE, ModuleTraits>;
+using launcher::ScopedModule;
 
 ScopedModule LoadLauncherImage() {
   const std::wstring path = testing_support::BinFolder() + L"\\launcher.exe";

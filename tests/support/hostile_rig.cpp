@@ -43,8 +43,8 @@ void Walk(const std::wstring& root, const std::wstring& relative,
           const std::set<std::wstring>& skipped, Snapshot& out) {
   WIN32_FIND_DATAW data;
   const std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
-  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
+  launcher::ScopedFindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+  if (!find) return;
   do {
     const std::wstring name = data.cFileName;
     if (name == L"." || name == L"..") continue;
@@ -60,14 +60,13 @@ void Walk(const std::wstring& root, const std::wstring& relative,
       node.bytes.assign(bytes.begin(), bytes.end());
     }
     out[child] = node;
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
+  } while (::FindNextFileW(find.Get(), &data));
 }
 
 void FindLeftovers(const std::wstring& folder, std::vector<std::wstring>& out) {
   WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
+  launcher::ScopedFindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+  if (!find) return;
   do {
     const std::wstring name = data.cFileName;
     if (name == L"." || name == L"..") continue;
@@ -76,8 +75,7 @@ void FindLeftovers(const std::wstring& folder, std::vector<std::wstring>& out) {
     } else if (name.compare(0, 4, L"~upd") == 0) {
       out.push_back(folder + L"\\" + name);
     }
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
+  } while (::FindNextFileW(find.Get(), &data));
 }
 
 }  // namespace

@@ -34,11 +34,11 @@ struct LinkObject {
     ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                        reinterpret_cast<void**>(link.Receive()));
     if (link) {
-      link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Receive()));
+      link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Receive()));
     }
   }
   bool Load(const std::wstring& path) {
-    return file && SUCCEEDED(file.Get()->Load(path.c_str(), STGM_READ));
+    return file && SUCCEEDED(file->Load(path.c_str(), STGM_READ));
   }
 };
 
@@ -75,7 +75,7 @@ bool WriteLink(const std::wstring& path, const LinkProperties& link) {
   if (!link.iconPath.empty()) shellLink->SetIconLocation(link.iconPath.c_str(), link.iconIndex);
   shellLink->SetShowCmd(link.showCommand);
   shellLink->SetHotkey(link.hotKey);
-  return SUCCEEDED(object.file.Get()->Save(path.c_str(), TRUE));
+  return SUCCEEDED(object.file->Save(path.c_str(), TRUE));
 }
 
 LinkProperties ReadLink(const std::wstring& path) {

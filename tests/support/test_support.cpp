@@ -109,8 +109,8 @@ TestFolder::~TestFolder() {
 
 void RemoveTree(const std::wstring& path) {
   WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
+  launcher::ScopedFindHandle find(::FindFirstFileW((path + L"\\*").c_str(), &data));
+  if (find) {
     do {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
@@ -121,8 +121,7 @@ void RemoveTree(const std::wstring& path) {
         ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW(child.c_str());
       }
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
+    } while (::FindNextFileW(find.Get(), &data));
   }
   ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   ::RemoveDirectoryW(path.c_str());
@@ -190,8 +189,8 @@ DWORD StartProcess(const std::wstring& commandLine, const std::wstring& workingF
       nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, env.data(),
       workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info);
   if (!started) return 0;
-  ::CloseHandle(info.hThread);
-  ::CloseHandle(info.hProcess);
+  const ScopedHandle thread(info.hThread);
+  const ScopedHandle process(info.hProcess);
   return info.dwProcessId;
 }
 
@@ -302,8 +301,8 @@ ProcessResult RunLauncher(const std::wstring& launcherPath, const std::wstring& 
 std::vector<ClientRecord> ReadClientRecords(const std::wstring& folder) {
   std::vector<ClientRecord> records;
   WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((folder + L"\\vorlan.*.cmdline").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return records;
+  launcher::ScopedFindHandle find(::FindFirstFileW((folder + L"\\vorlan.*.cmdline").c_str(), &data));
+  if (!find) return records;
   do {
     ClientRecord record;
     const std::wstring name = data.cFileName;
@@ -322,8 +321,7 @@ std::vector<ClientRecord> ReadClientRecords(const std::wstring& folder) {
       pos += size;
     }
     records.push_back(record);
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
+  } while (::FindNextFileW(find.Get(), &data));
   return records;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "launcher/base/scoped_resource.h"
 #include "tests/support/test_support.h"
 
 namespace update_testing {
@@ -29,16 +30,16 @@ std::uint64_t Ticks(const FILETIME& time) {
 
 FileTimes ReadTimes(const std::wstring& path) {
   FileTimes times;
-  HANDLE file = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const launcher::ScopedFileHandle file(
+      ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) {
     ADD_FAILURE() << "cannot open " << testing_support::Narrow(path);
     return times;
   }
   FILETIME creation = {}, access = {}, write = {};
-  EXPECT_TRUE(::GetFileTime(file, &creation, &access, &write));
-  ::CloseHandle(file);
+  EXPECT_TRUE(::GetFileTime(file.Get(), &creation, &access, &write));
   times.creation = Ticks(creation);
   times.access = Ticks(access);
   times.write = Ticks(write);
@@ -50,13 +51,12 @@ DWORD Attributes(const std::wstring& path) { return ::GetFileAttributesW(path.c_
 std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
+  launcher::ScopedFindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+  if (!find) return names;
   do {
     const std::wstring name = data.cFileName;
     if (name != L"." && name != L"..") names.push_back(name);
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
+  } while (::FindNextFileW(find.Get(), &data));
   std::sort(names.begin(), names.end());
   return names;
 }

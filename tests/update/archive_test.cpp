@@ -393,12 +393,13 @@ TEST_F(ArchiveReplacement, AReadOnlyInstalledFileStaysAsItWas) {
 }
 
 TEST_F(ArchiveReplacement, AnInstalledFileInUseStaysAsItWas) {
-  HANDLE busy = ::CreateFileW(Root(L"app\\data.bin").c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(busy, INVALID_HANDLE_VALUE);
-  Open(L"first.zip");
-  EXPECT_EQ(Extract(0), kArchiveCannotOpen);
-  ::CloseHandle(busy);
+  {
+    const launcher::ScopedFileHandle busy(::CreateFileW(
+        Root(L"app\\data.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(busy);
+    Open(L"first.zip");
+    EXPECT_EQ(Extract(0), kArchiveCannotOpen);
+  }
   EXPECT_EQ(ReadText(Root(L"app\\data.bin")), oldData_);
   EXPECT_EQ(FolderEntries(Root(L"app")), std::vector<std::wstring>{L"data.bin"});
 }

@@ -31,7 +31,7 @@ std::map<std::wstring, int> ExtractAll(const std::wstring& archive) {
   EXPECT_EQ(opened, kArchiveOk) << Narrow(archive);
   if (opened != kArchiveOk) return results;
   ArchiveItem item = {};
-  GetArchiveItem(handle.Get(), -1, &item);
+  EXPECT_EQ(GetArchiveItem(handle.Get(), -1, &item), kArchiveOk);
   const int count = item.index;
   for (int i = 0; i < count; ++i) {
     EXPECT_EQ(GetArchiveItem(handle.Get(), i, &item), kArchiveOk);

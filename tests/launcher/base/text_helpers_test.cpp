@@ -113,6 +113,39 @@ TEST(ExeFolder, OfTheRunningProgramEndsInABackslash) {
   EXPECT_EQ(std::wstring(module).rfind(folder, 0), 0u);
 }
 
+TEST(EqualsIgnoringAsciiCase, FoldsOnlyAsciiLettersInWideAndNarrowText) {
+  struct Case {
+    const wchar_t* left;
+    const wchar_t* right;
+    bool equal;
+  };
+  const Case cases[] = {
+      {L"Shortcut_CN", L"shortcut_cn", true},
+      {L"vorlan.EXE", L"VORLAN.exe", true},
+      {L"\u00D6lan", L"\u00F6lan", false},  // only ASCII folds
+      {L"abc", L"abcd", false},
+      {L"", L"", true},
+      {nullptr, L"a", false},
+      {L"a", nullptr, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(EqualsIgnoringAsciiCase(c.left, c.right), c.equal)
+        << (c.left ? "left given" : "left null") << " / " << (c.right ? "right given" : "right null");
+  }
+  EXPECT_TRUE(EqualsIgnoringAsciiCase("SHORTCUT_new_EN", "shortcut_NEW_en"));
+  EXPECT_FALSE(EqualsIgnoringAsciiCase("\xC3\x96lan", "\xC3\xB6lan"));  // UTF-8 bytes must match
+}
+
+TEST(ReadModulePath, ReadsTheWholePathOfTheRunningProgram) {
+  DWORD error = 0;
+  const std::wstring path = ReadModulePath(nullptr, error);
+  ASSERT_FALSE(path.empty()) << error;
+  EXPECT_EQ(::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  std::wstring folder;
+  ASSERT_TRUE(GetExeFolderW(folder));
+  EXPECT_EQ(path.compare(0, folder.size(), folder), 0);
+}
+
 TEST(WideToLogText, ConvertsUnderTheChineseLocaleAndRestoresTheCallersLocale) {
   const std::string before = std::setlocale(LC_ALL, nullptr);
   EXPECT_EQ(WideToLogText(L"par: "), "par: ");
