@@ -32,7 +32,8 @@ void WriteRegFun() {
   // The data is the command and its terminator, nothing after it: readers
   // with a short buffer (Wine's shell among them) reject a longer value.
   const std::wstring command = FormatOpenCommand(launcherPath);
-  const DWORD dataSize = static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t));
+  const std::size_t dataBytes = (command.size() + 1) * sizeof(wchar_t);
+  const DWORD dataSize = static_cast<DWORD>(dataBytes);
   if (::RegSetValueExW(key.Get(), L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
                        dataSize) != ERROR_SUCCESS) {
     LAUNCHER_LOG_INFO << L"set reg failure: ";

@@ -16,7 +16,7 @@ PACKAGES=(
   wine wine64 wine32:i386
   googletest xvfb xauth xdotool imagemagick fonts-wqy-microhei fonts-wine
   openssl osslsigncode
-  zip unzip p7zip-full cppcheck locales
+  zip unzip p7zip-full cppcheck clang clang-tidy locales
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
