@@ -66,6 +66,8 @@ class ArchiveReader {
   int WriteFileItem(const wchar_t* fullPath, const Details& details);
   int CopyItemData(const Details& details);
   int CopyEncryptedItemData(const Details& details);
+  // Inflates decrypted data of a deflated item and hands the output on.
+  int InflateInto(z_stream& stream, unsigned char* data, std::size_t length, bool& ended);
 
   unzFile zip_ = nullptr;
   ScopedFileHandle file_;
@@ -364,6 +366,32 @@ class RawInflater {
   bool ready_ = false;
 };
 
+// The 12 bytes that open every encrypted item's decrypted data. The last one
+// must match the check byte, or the password (always the empty one) is wrong.
+class EncryptionHeader {
+ public:
+  explicit EncryptionHeader(unsigned char checkByte) : checkByte_(checkByte) {}
+
+  // Takes header bytes off the front of data. False once a whole header has
+  // arrived and fails its check.
+  bool Consume(unsigned char*& data, std::size_t& length) {
+    if (length_ == sizeof(bytes_)) return true;
+    std::size_t take = sizeof(bytes_) - length_;
+    if (take > length) take = length;
+    std::memcpy(bytes_ + length_, data, take);
+    length_ += take;
+    data += take;
+    length -= take;
+    return length_ < sizeof(bytes_) || bytes_[sizeof(bytes_) - 1] == checkByte_;
+  }
+  bool Complete() const { return length_ == sizeof(bytes_); }
+
+ private:
+  unsigned char bytes_[12] = {};
+  std::size_t length_ = 0;
+  unsigned char checkByte_;
+};
+
 }  // namespace
 
 int ArchiveReader::CopyEncryptedItemData(const Details& details) {
@@ -381,60 +409,53 @@ int ArchiveReader::CopyEncryptedItemData(const Details& details) {
   if (method == Z_DEFLATED && !inflater.Ready()) return kArchiveDataUnreadable;
 
   TraditionalDecryptor decryptor;
-  unsigned char header[12];
-  std::size_t headerLength = 0;
-  const auto checkByte = static_cast<unsigned char>(
-      (details.flags & 8u) != 0 ? (details.dosDate >> 8) & 0xFFu : (details.crc >> 24) & 0xFFu);
+  EncryptionHeader header(static_cast<unsigned char>(
+      (details.flags & 8u) != 0 ? (details.dosDate >> 8) & 0xFFu : (details.crc >> 24) & 0xFFu));
   bool ended = method != Z_DEFLATED;
   for (;;) {
     const int got = ::unzReadCurrentFile(zip_, encryptedInput_.get(), kOutputBufferSize);
     if (got < 0) return kArchiveDataUnreadable;
     if (got == 0) break;
     unsigned char* data = encryptedInput_.get();
-    decryptor.Decrypt(data, static_cast<std::size_t>(got));
     std::size_t length = static_cast<std::size_t>(got);
-    if (headerLength < sizeof(header)) {
-      std::size_t take = sizeof(header) - headerLength;
-      if (take > length) take = length;
-      std::memcpy(header + headerLength, data, take);
-      headerLength += take;
-      data += take;
-      length -= take;
-      if (headerLength == sizeof(header) && header[11] != checkByte) return kArchiveBadPassword;
-    }
-    if (method != Z_DEFLATED) {
-      if (length == 0) continue;
-      const int written = writer_.Write(data, static_cast<DWORD>(length));
-      if (written != kArchiveOk) return written;
-      continue;
-    }
-    z_stream& stream = inflater.Stream();
-    stream.next_in = data;
-    stream.avail_in = static_cast<uInt>(length);
-    // A full output buffer may leave output pending inside inflate even when
-    // all input is used up, so inflate is asked again until it has room left.
-    bool outputFull = false;
-    while (!ended && (stream.avail_in != 0 || outputFull)) {
-      stream.next_out = reinterpret_cast<Bytef*>(outputBuffer_.get());
-      stream.avail_out = kOutputBufferSize;
-      const int inflated = ::inflate(&stream, Z_NO_FLUSH);
-      if (inflated == Z_STREAM_END) {
-        ended = true;
-      } else if (inflated == Z_BUF_ERROR) {
-        break;  // no progress possible: the next input is needed
-      } else if (inflated != Z_OK) {
-        return kArchiveDataUnreadable;
-      }
-      outputFull = stream.avail_out == 0;
-      const DWORD produced = kOutputBufferSize - stream.avail_out;
-      if (produced != 0) {
-        const int written = writer_.Write(outputBuffer_.get(), produced);
-        if (written != kArchiveOk) return written;
-      }
-    }
+    decryptor.Decrypt(data, length);
+    if (!header.Consume(data, length)) return kArchiveBadPassword;
+    if (length == 0) continue;
+    const int written = method == Z_DEFLATED
+                            ? InflateInto(inflater.Stream(), data, length, ended)
+                            : writer_.Write(data, static_cast<DWORD>(length));
+    if (written != kArchiveOk) return written;
   }
   CloseItemData();
-  if (headerLength < sizeof(header) || !ended) return kArchiveDataUnreadable;
+  if (!header.Complete() || !ended) return kArchiveDataUnreadable;
+  return kArchiveOk;
+}
+
+int ArchiveReader::InflateInto(z_stream& stream, unsigned char* data, std::size_t length,
+                               bool& ended) {
+  stream.next_in = data;
+  stream.avail_in = static_cast<uInt>(length);
+  // A full output buffer may leave output pending inside inflate even when
+  // all input is used up, so inflate is asked again until it has room left.
+  bool outputFull = false;
+  while (!ended && (stream.avail_in != 0 || outputFull)) {
+    stream.next_out = reinterpret_cast<Bytef*>(outputBuffer_.get());
+    stream.avail_out = kOutputBufferSize;
+    const int inflated = ::inflate(&stream, Z_NO_FLUSH);
+    if (inflated == Z_STREAM_END) {
+      ended = true;
+    } else if (inflated == Z_BUF_ERROR) {
+      break;  // no progress possible: the next input is needed
+    } else if (inflated != Z_OK) {
+      return kArchiveDataUnreadable;
+    }
+    outputFull = stream.avail_out == 0;
+    const DWORD produced = kOutputBufferSize - stream.avail_out;
+    if (produced != 0) {
+      const int written = writer_.Write(outputBuffer_.get(), produced);
+      if (written != kArchiveOk) return written;
+    }
+  }
   return kArchiveOk;
 }
 
