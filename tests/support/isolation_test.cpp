@@ -4,8 +4,12 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
+#include "launcher/base/scoped_resource.h"
+#include "tests/support/client_rig.h"
 #include "tests/support/registry_tree.h"
 #include "tests/support/test_isolation.h"
 #include "tests/support/test_support.h"
@@ -56,6 +60,36 @@ TEST(TestIsolation, OnlyImagesBelowAFolderAreItsOwn) {
   for (const Case& c : cases) {
     EXPECT_EQ(IsPathBelow(c.path, c.folder), c.below) << Narrow(c.path) << " in " << Narrow(c.folder);
   }
+}
+
+// A client started from a folder that is none of the tests' own stands for a
+// developer's real client: ending "all" clients leaves it running.
+TEST(TestIsolation, EndingAllClientsSparesAClientOutsideTheTestsFolders) {
+  const std::map<std::wstring, std::wstring> noPipe = {{L"VORLAN_PIPE", L"0"}};
+  wchar_t temp[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring outside =
+      std::wstring(temp) + L"launcher-isolation-" + std::to_wstring(::GetCurrentProcessId());
+  CreateFolders(outside);
+  ASSERT_TRUE(::CopyFileW((BinFolder() + L"\\vorlan.exe").c_str(),
+                          (outside + L"\\vorlan.exe").c_str(), FALSE));
+  const std::vector<DWORD> developers = StartClients(outside, 1, noPipe);
+  TestFolder folder;
+  InstallLauncher(folder.Path());
+  const std::vector<DWORD> ours = StartClients(folder.Path(), 1, noPipe);
+
+  EXPECT_EQ(TestClients(), ours);
+  EndAllClients();
+  for (const DWORD id : ours) EXPECT_TRUE(WaitUntilEnded(id));
+  for (const DWORD id : developers) {
+    EXPECT_TRUE(IsProcessRunning(id));
+    launcher::ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+    ::TerminateProcess(process.Get(), 0);
+    ::WaitForSingleObject(process.Get(), 10000);
+  }
+  EXPECT_EQ(developers.size(), 1u);
+  EXPECT_EQ(ours.size(), 1u);
+  RemoveTree(outside);
 }
 
 // A scratch key of the test's own: saved absent or full, changed every way,
