@@ -18,6 +18,21 @@ require_display() {
   fi
 }
 
+PROTOCOL_KEY='HKCR\quintarelox'
+
+# The protocol's key as the script found it, kept in $WORK until
+# restore_protocol_key puts it back (or removes it, when there was none).
+save_protocol_key() {
+  wine_quiet reg export "$PROTOCOL_KEY" "$(windows_path "$WORK/protocol_key.reg")" /y >/dev/null 2>&1 \
+    || rm -f "$WORK/protocol_key.reg"
+}
+restore_protocol_key() {
+  wine_quiet reg delete "$PROTOCOL_KEY" /f >/dev/null 2>&1 || true
+  if [ -f "$WORK/protocol_key.reg" ]; then
+    wine_quiet reg import "$(windows_path "$WORK/protocol_key.reg")" >/dev/null 2>&1
+  fi
+}
+
 install_launcher() {
   mkdir -p "$WORK"
   cp "$BIN/launcher.exe" "$BIN/vorlan.exe" "$WORK/"
