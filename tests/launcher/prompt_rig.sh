@@ -18,20 +18,7 @@ require_display() {
   fi
 }
 
-PROTOCOL_KEY='HKCR\quintarelox'
-
-# The protocol's key as the script found it, kept in $WORK until
-# restore_protocol_key puts it back (or removes it, when there was none).
-save_protocol_key() {
-  wine_quiet reg export "$PROTOCOL_KEY" "$(windows_path "$WORK/protocol_key.reg")" /y >/dev/null 2>&1 \
-    || rm -f "$WORK/protocol_key.reg"
-}
-restore_protocol_key() {
-  wine_quiet reg delete "$PROTOCOL_KEY" /f >/dev/null 2>&1 || true
-  if [ -f "$WORK/protocol_key.reg" ]; then
-    wine_quiet reg import "$(windows_path "$WORK/protocol_key.reg")" >/dev/null 2>&1
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/protocol_key.sh"
 
 install_launcher() {
   mkdir -p "$WORK"

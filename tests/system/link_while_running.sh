@@ -19,11 +19,11 @@ check() {  # description, expected, actual
 cleanup() {
   probe end-clients
   set_language none
-  restore_protocol_key
+  restore_protocol_key "$WORK/protocol_key.reg"
   rm -rf "$WORK"
 }
 trap cleanup EXIT
-save_protocol_key
+save_protocol_key "$WORK/protocol_key.reg"
 
 COMMAND_KEY='HKCR\quintarelox\shell\open\command'
 SENTINEL='sentinel: no launcher wrote this'
