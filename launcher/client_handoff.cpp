@@ -64,34 +64,39 @@ ScopedFileHandle OpenClientPipe(const HandOffDeadline& deadline) {
   }
 }
 
-// The whole message, however large; a byte pipe may take it in pieces. False
-// when the deadline passed first; the pending write is then cancelled.
-bool WriteWholeMessage(HANDLE pipe, const std::vector<char>& message,
-                       const HandOffDeadline& deadline) {
-  const ScopedHandle writeDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!writeDone) return true;
-  std::size_t sent = 0;
-  while (sent < message.size()) {
-    const std::size_t chunk = message.size() - sent;
-    const DWORD request = chunk > MAXDWORD ? MAXDWORD : static_cast<DWORD>(chunk);
+// One overlapped write of the pipe, waited on until the deadline; the pending
+// write is cancelled when the deadline passes first.
+PipeWriteStep OverlappedWrite(HANDLE pipe, HANDLE writeDone, const HandOffDeadline& deadline) {
+  return [pipe, writeDone, &deadline](const char* data, DWORD size) {
+    PipeWriteResult result;
     OVERLAPPED overlapped = {};
-    overlapped.hEvent = writeDone.Get();
-    ::ResetEvent(writeDone.Get());
-    if (!::WriteFile(pipe, message.data() + sent, request, nullptr, &overlapped) &&
+    overlapped.hEvent = writeDone;
+    ::ResetEvent(writeDone);
+    if (!::WriteFile(pipe, data, size, nullptr, &overlapped) &&
         ::GetLastError() != ERROR_IO_PENDING) {
-      return true;  // refused: a write failure, not a hung client
+      return result;  // refused: a write failure, not a hung client
     }
-    const bool inTime =
-        ::WaitForSingleObject(writeDone.Get(), deadline.RemainingMs()) == WAIT_OBJECT_0;
+    const bool inTime = ::WaitForSingleObject(writeDone, deadline.RemainingMs()) == WAIT_OBJECT_0;
     if (!inTime) ::CancelIo(pipe);
     // After a cancellation this waits until it has landed: the buffer must
     // outlive the write.
     DWORD count = 0;
-    if (!::GetOverlappedResult(pipe, &overlapped, &count, TRUE)) return inTime;
-    if (count == 0) return true;
-    sent += count;
-  }
-  return true;
+    if (!::GetOverlappedResult(pipe, &overlapped, &count, TRUE)) {
+      result.timedOut = !inTime;
+      return result;
+    }
+    result.written = count;
+    return result;
+  };
+}
+
+// The whole message, however large; a byte pipe may take it in pieces. False
+// when the deadline passed first.
+bool WriteWholeMessage(HANDLE pipe, const std::vector<char>& message,
+                       const HandOffDeadline& deadline) {
+  const ScopedHandle writeDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!writeDone) return true;
+  return WriteUntilAllSent(message, OverlappedWrite(pipe, writeDone.Get(), deadline));
 }
 
 }  // namespace
@@ -104,6 +109,19 @@ std::vector<char> ClientMessageFor(const std::wstring& payload) {
   ::WideCharToMultiByte(CP_ACP, 0, payload.c_str(), -1, message.data(), size, nullptr, nullptr);
   message.back() = '\0';
   return message;
+}
+
+bool WriteUntilAllSent(const std::vector<char>& message, const PipeWriteStep& write) {
+  std::size_t sent = 0;
+  while (sent < message.size()) {
+    const std::size_t rest = message.size() - sent;
+    const DWORD request = rest > MAXDWORD ? MAXDWORD : static_cast<DWORD>(rest);
+    const PipeWriteResult step = write(message.data() + sent, request);
+    if (step.timedOut) return false;
+    if (step.written == 0) return true;
+    sent += step.written;
+  }
+  return true;
 }
 
 int SendToRunningClient(const std::wstring& payload) {

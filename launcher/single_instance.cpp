@@ -82,16 +82,20 @@ std::vector<DWORD> ProcessIdsNamed(const std::wstring& imageName) {
   return ids;
 }
 
-void TerminateProcesses(const std::vector<DWORD>& processIds) {
+HANDLE OpenProcessToEnd(DWORD processId) {
+  return ::OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
+}
+
+void TerminateProcesses(const std::vector<DWORD>& processIds, const ProcessOpener& open) {
   // Every process is opened before the first one is ended; the list grows with
   // the number of matches, so no count of clients is too many.
   std::vector<ScopedHandle> processes;
   processes.reserve(processIds.size());
   for (const DWORD id : processIds) {
-    ScopedHandle process(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, id));
+    ScopedHandle process(open(id));
     if (!process) {
       EnableDebugPrivilege();
-      process.Reset(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, id));
+      process.Reset(open(id));
     }
     if (process) processes.push_back(std::move(process));
   }

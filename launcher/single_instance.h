@@ -37,10 +37,15 @@ void TerminateProcessesByName(const std::wstring& imageName);
 // order of the process list.
 std::vector<DWORD> ProcessIdsNamed(const std::wstring& imageName);
 
+// Opens one process so that it can be ended; null when it cannot.
+using ProcessOpener = std::function<HANDLE(DWORD processId)>;
+HANDLE OpenProcessToEnd(DWORD processId);
+
 // Opens every listed process (once more with the debug privilege when the
 // first open fails), then ends each one opened with exit code 0, in order.
 // A process that cannot be opened is skipped.
-void TerminateProcesses(const std::vector<DWORD>& processIds);
+void TerminateProcesses(const std::vector<DWORD>& processIds,
+                        const ProcessOpener& open = OpenProcessToEnd);
 
 // Enables SeDebugPrivilege in the launcher's own token; failures are silent.
 void EnableDebugPrivilege();

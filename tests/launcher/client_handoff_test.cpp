@@ -156,3 +156,52 @@ TEST_F(ClientHandoff, AClientThatNeverReadsHoldsTheHandOffForItsTimeLimitOnly) {
 }
 
 }  // namespace
+
+// The write loop fed by writers that take a few bytes per call, and that stop
+// midway: a refusal or a broken pipe ends it as delivered, a passed deadline
+// as failed. The real pipe takes a message of this size in one piece.
+TEST(WriteUntilAllSent, SendsTheRestAfterEveryPartialWrite) {
+  struct Case {
+    const char* name;
+    DWORD bytesPerCall;
+    int callsBeforeStop;  // -1: never stops
+    bool stopByTimeout;
+    bool expected;
+    std::size_t expectedSent;
+  };
+  const std::string text = "room=1&seat=22&name=" + std::string(40, 'x') + '\0';
+  const std::vector<char> message(text.begin(), text.end());
+  const Case cases[] = {
+      {"one byte per call", 1, -1, false, true, message.size()},
+      {"three bytes per call", 3, -1, false, true, message.size()},
+      {"all at once", 4096, -1, false, true, message.size()},
+      {"refused after four calls", 5, 4, false, true, 20},
+      {"timed out after four calls", 5, 4, true, false, 20},
+      {"timed out at once", 5, 0, true, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string received;
+    int calls = 0;
+    std::vector<DWORD> requests;
+    const bool result = launcher::WriteUntilAllSent(message, [&](const char* data, DWORD size) {
+      requests.push_back(size);
+      launcher::PipeWriteResult step;
+      if (c.callsBeforeStop >= 0 && calls++ == c.callsBeforeStop) {
+        step.timedOut = c.stopByTimeout;
+        return step;
+      }
+      step.written = size < c.bytesPerCall ? size : c.bytesPerCall;
+      received.append(data, step.written);
+      return step;
+    });
+    EXPECT_EQ(result, c.expected);
+    EXPECT_EQ(received, text.substr(0, c.expectedSent));
+    // Every call asks for exactly what is left.
+    std::size_t left = message.size();
+    for (const DWORD request : requests) {
+      EXPECT_EQ(request, left);
+      left -= request < c.bytesPerCall ? request : c.bytesPerCall;
+    }
+  }
+}

@@ -100,7 +100,7 @@ TEST_F(LaunchFlow, WithoutItsOwnFolderTheLauncherActsOnNoOtherFolder) {
   EXPECT_EQ(ReadFileBytes(console / L"update.zip"),
             std::vector<char>(emptyArchive.begin(), emptyArchive.end()));
   ::Sleep(500);
-  EXPECT_TRUE(ProcessesNamed(L"vorlan.exe").empty());
+  EXPECT_TRUE(TestClients().empty());
   EXPECT_TRUE(ReadClientRecords(console.Path()).empty());
   EXPECT_NE(result.output.find("nothing launched"), std::string::npos) << result.output;
 }
@@ -112,7 +112,7 @@ TEST_F(LaunchFlow, WithNoClientInstalledTheLaunchStillEndsWithZero) {
   const ProcessResult result = RunLauncher(launcher, L"\"quintarelox://room=1\"");
   EXPECT_TRUE(result.finished);
   EXPECT_EQ(result.exitCode, 0u);
-  EXPECT_TRUE(ProcessesNamed(L"vorlan.exe").empty());
+  EXPECT_TRUE(TestClients().empty());
 }
 
 }  // namespace

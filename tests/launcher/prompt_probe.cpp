@@ -5,7 +5,8 @@
 //   promptprobe box                    prints the open message box: owner,
 //                                      caption, text and buttons (UTF-8)
 //   promptprobe clients                prints the number of running clients
-//   promptprobe end-clients            ends every running client
+//                                      the tests started
+//   promptprobe end-clients            ends every client the tests started
 #include <windows.h>
 
 #include <cstdio>
@@ -73,7 +74,7 @@ int wmain(int argc, wchar_t** argv) {
     return found ? 0 : 1;
   }
   if (command == L"clients") {
-    std::printf("%u\n", static_cast<unsigned>(ProcessesNamed(L"vorlan.exe").size()));
+    std::printf("%u\n", static_cast<unsigned>(TestClients().size()));
     return 0;
   }
   if (command == L"end-clients") {

@@ -18,6 +18,8 @@ require_display() {
   fi
 }
 
+source "$(dirname "${BASH_SOURCE[0]}")/../support/protocol_key.sh"
+
 install_launcher() {
   mkdir -p "$WORK"
   cp "$BIN/launcher.exe" "$BIN/vorlan.exe" "$WORK/"

@@ -16,13 +16,14 @@ check() {  # description, expected, actual
 cleanup() {
   probe end-clients
   set_language none
+  restore_protocol_key "$WORK/protocol_key.reg"
   rm -rf "$WORK"
 }
 trap cleanup EXIT
+save_protocol_key "$WORK/protocol_key.reg"
 
 EN_TEXT='Another program is already in progress, start new one?'
 ZH_TEXT='检测到程序正在运行，是否重新打开!'
-PROTOCOL_KEY='HKCR\quintarelox'
 # The system labels the box's buttons in its own language, as Windows does.
 case "${LANG:-}" in
   zh_CN*) BUTTONS='button=确定,button=取消' ;;

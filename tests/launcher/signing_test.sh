@@ -21,10 +21,11 @@ check() {  # description, expected, actual
 }
 cleanup() {
   probe end-clients
-  wine_quiet reg delete 'HKCR\quintarelox' /f >/dev/null 2>&1 || true
+  restore_protocol_key "$WORK/protocol_key.reg"
   rm -rf "$WORK"
 }
 trap cleanup EXIT
+save_protocol_key "$WORK/protocol_key.reg"
 
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=Quintarelox test signer" \
   -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \

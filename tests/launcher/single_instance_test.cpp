@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -127,7 +128,7 @@ TEST_F(SingleInstance, OnlyTheExactImageNameIsAClient) {
   ASSERT_EQ(upper.size(), 1u);
   ASSERT_EQ(longer.size(), 1u);
   ASSERT_EQ(ProcessesNamed(L"VORLAN.EXE"), upper) << "Wine changed the image name's case";
-  ASSERT_TRUE(ProcessesNamed(L"vorlan.exe").empty());
+  ASSERT_TRUE(TestClients().empty());
 
   ScriptedPrompt prompt;
   prompt.answer = IDOK;
@@ -198,7 +199,7 @@ TEST_F(SingleInstance, TheLauncherWithTheForcePrefixRestartsTheClient) {
   ExpectAllEnded(clients);
   const std::vector<ClientRecord> records = WaitForClients(folder.Path(), 3);
   ASSERT_EQ(records.size(), 3u);
-  const std::vector<DWORD> running = ProcessesNamed(L"vorlan.exe");
+  const std::vector<DWORD> running = TestClients();
   ASSERT_EQ(running.size(), 1u);
   for (const ClientRecord& record : records) {
     if (record.processId == running[0]) {
@@ -207,17 +208,31 @@ TEST_F(SingleInstance, TheLauncherWithTheForcePrefixRestartsTheClient) {
   }
 }
 
-// More clients than any fixed list of handles would hold: every one of the
-// ids is opened and held at once, and every process ends.
+// More processes than any fixed list of 1024 handles would hold: every one of
+// 1500 distinct ids is opened and held at once, and every process ends. The
+// ids around the clients are no processes; the opener hands out an event for
+// them (ending it fails harmlessly), so that each is held like a process.
 TEST_F(SingleInstance, TerminationHoldsAnyNumberOfProcesses) {
   TestFolder folder;
   InstallLauncher(folder.Path());
   const std::vector<DWORD> clients = StartClients(folder.Path(), 3, kNoPipe);
   ASSERT_EQ(clients.size(), 3u);
   std::vector<DWORD> manyIds;
-  while (manyIds.size() < 3000) manyIds.insert(manyIds.end(), clients.begin(), clients.end());
+  for (DWORD standIn = 0xFFFF0000; manyIds.size() < 1500; standIn -= 4) {
+    manyIds.push_back(standIn);
+  }
+  // The first, one past the 1024th, and the last.
+  manyIds[0] = clients[0];
+  manyIds[1100] = clients[1];
+  manyIds.back() = clients[2];
 
-  launcher::TerminateProcesses(manyIds);
+  std::vector<DWORD> opened;
+  launcher::TerminateProcesses(manyIds, [&](DWORD id) {
+    opened.push_back(id);
+    const bool client = std::find(clients.begin(), clients.end(), id) != clients.end();
+    return client ? launcher::OpenProcessToEnd(id) : ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  });
+  EXPECT_EQ(opened, manyIds);
   ExpectAllEnded(clients);
 }
 

@@ -7,7 +7,9 @@
 set -euo pipefail
 bin=$1
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/../support/protocol_key.sh"
+save_protocol_key "$work/protocol_key.reg"
+trap 'restore_protocol_key "$work/protocol_key.reg"; rm -rf "$work"' EXIT
 
 # No client in the folder: the launch road runs to its end and starts nothing.
 cp "$bin/launcher.exe" "$work/"

@@ -56,7 +56,7 @@ std::string RecordText(const std::string& record) {
 std::size_t WaitForClientCount(std::size_t count, DWORD timeoutMs) {
   const DWORD start = ::GetTickCount();
   for (;;) {
-    const std::size_t running = testing_support::ProcessesNamed(L"vorlan.exe").size();
+    const std::size_t running = testing_support::TestClients().size();
     if (running == count || ::GetTickCount() - start >= timeoutMs) return running;
     ::Sleep(10);
   }

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "launcher/base/scoped_resource.h"
+#include "launcher/base/text_helpers.h"
 
 namespace testing_support {
 namespace {
@@ -381,12 +382,74 @@ bool IsProcessRunning(DWORD processId) {
   return process && ::WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
 }
 
+bool IsPathBelow(const std::wstring& path, const std::wstring& folder) {
+  std::wstring prefix = folder;
+  while (!prefix.empty() && launcher::IsPathSeparator(prefix.back())) prefix.pop_back();
+  if (prefix.empty() || path.size() <= prefix.size() + 1) return false;
+  return launcher::IsPathSeparator(path[prefix.size()]) &&
+         ::CompareStringOrdinal(path.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
+                                static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+}
+
+namespace {
+
+std::vector<std::wstring>& ExtraClientFolders() {
+  static std::vector<std::wstring> folders;
+  return folders;
+}
+
+// The long form, as a process's image path spells it.
+std::wstring LongPath(const std::wstring& path) {
+  std::vector<wchar_t> buffer(32768);
+  const DWORD length =
+      ::GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  return length > 0 && length < buffer.size() ? std::wstring(buffer.data(), length) : path;
+}
+
+bool IsInClientFolder(const std::wstring& image) {
+  const std::wstring bin = BinFolder();
+  std::vector<std::wstring> folders = {LongPath(TempRoot()),
+                                       LongPath(bin.substr(0, bin.find_last_of(L"\\/")))};
+  folders.insert(folders.end(), ExtraClientFolders().begin(), ExtraClientFolders().end());
+  for (const std::wstring& folder : folders) {
+    if (IsPathBelow(image, folder)) return true;
+  }
+  return false;
+}
+
+// The process, opened with access, when it is a client the tests started.
+ScopedHandle OpenTestClient(DWORD processId, DWORD access) {
+  ScopedHandle process(
+      ::OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (!process) return process;
+  std::vector<wchar_t> image(32768);
+  DWORD size = static_cast<DWORD>(image.size());
+  if (!::QueryFullProcessImageNameW(process.Get(), 0, image.data(), &size) ||
+      !IsInClientFolder(std::wstring(image.data(), size))) {
+    return ScopedHandle();
+  }
+  return process;
+}
+
+}  // namespace
+
+void AddClientFolder(const std::wstring& folder) { ExtraClientFolders().push_back(folder); }
+
+std::vector<DWORD> TestClients() {
+  std::vector<DWORD> ids;
+  for (const DWORD id : ProcessesNamed(L"vorlan.exe")) {
+    if (OpenTestClient(id, SYNCHRONIZE)) ids.push_back(id);
+  }
+  return ids;
+}
+
 void EndAllClients() {
   for (int round = 0; round < 100; ++round) {
-    const std::vector<DWORD> ids = ProcessesNamed(L"vorlan.exe");
+    const std::vector<DWORD> ids = TestClients();
     if (ids.empty()) return;
     for (DWORD id : ids) {
-      ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+      // Checked again on the handle that ends it: the id may have been reused.
+      ScopedHandle process = OpenTestClient(id, PROCESS_TERMINATE | SYNCHRONIZE);
       if (!process) continue;
       ::TerminateProcess(process.Get(), 0);
       ::WaitForSingleObject(process.Get(), 2000);

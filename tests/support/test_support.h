@@ -111,8 +111,19 @@ std::wstring ParametersOf(const ClientRecord& record);
 // Ids of running processes with exactly this image name.
 std::vector<DWORD> ProcessesNamed(const std::wstring& imageName);
 bool IsProcessRunning(DWORD processId);
-// Ends every reference client (and anything else named vorlan.exe) and waits
-// until none is left.
+
+// True when path names something below folder (letter case aside).
+bool IsPathBelow(const std::wstring& path, const std::wstring& folder);
+// A folder outside the test folders and the build tree from which tests start
+// clients too (a drive the set-up maps into the build tree).
+void AddClientFolder(const std::wstring& folder);
+// Reference clients the tests started: processes named vorlan.exe whose image
+// lies below the temp root of TestFolder, the build tree (the folder above
+// bin) or a folder given to AddClientFolder. A developer's own client is none
+// of them.
+std::vector<DWORD> TestClients();
+// Ends every reference client the tests started and waits until none is
+// left.
 void EndAllClients();
 
 // One registry value as stored; present is false when the key or the value is

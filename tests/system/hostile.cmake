@@ -14,14 +14,17 @@ launcher_add_test(hostile_corpus_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/hostile_corpus_test.cpp
   LOCKS machine_state
-  FIXTURES hostile_archives)
+  FIXTURES hostile_archives
+  LABELS long)
 
 launcher_add_test(hostile_mutation_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/hostile_mutation_test.cpp
-  FIXTURES mutation_sources)
+  FIXTURES mutation_sources
+  LABELS long)
 
 launcher_add_test(hostile_input_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/hostile_input_test.cpp
-  LOCKS machine_state)
+  LOCKS machine_state
+  LABELS long)

@@ -203,6 +203,7 @@ TEST_F(InstallFolder, ALookAlikeNameLeavesTheOtherInstallationAlone) {
 
 TEST_F(InstallFolder, DriveRoot) {
   ASSERT_TRUE(FolderExists(kDriveRoot)) << "the test set-up maps R: to a folder";
+  AddClientFolder(kDriveRoot);  // the folder lies in the build tree, under another name
   EmptyFolder(kDriveRoot);
   LaunchFrom(kDriveRoot, {true, true});
   EndAllClients();

@@ -19,12 +19,12 @@ check() {  # description, expected, actual
 cleanup() {
   probe end-clients
   set_language none
-  wine_quiet reg delete "$PROTOCOL_KEY" /f >/dev/null 2>&1 || true
+  restore_protocol_key "$WORK/protocol_key.reg"
   rm -rf "$WORK"
 }
 trap cleanup EXIT
+save_protocol_key "$WORK/protocol_key.reg"
 
-PROTOCOL_KEY='HKCR\quintarelox'
 COMMAND_KEY='HKCR\quintarelox\shell\open\command'
 SENTINEL='sentinel: no launcher wrote this'
 LAUNCHER_WIN=$(windows_path "$WORK/launcher.exe")

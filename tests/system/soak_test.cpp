@@ -54,7 +54,7 @@ TEST_F(Soak, FiveHundredHandOffsReachTheRunningClientOnceEachInOrder) {
         << "message " << i;
   }
   EXPECT_EQ(ReadClientRecords(folder.Path()).size(), 1u);
-  EXPECT_EQ(ProcessesNamed(L"vorlan.exe"), client);
+  EXPECT_EQ(TestClients(), client);
 }
 
 // Half the launches force the restart, half find the client already ended;
@@ -92,7 +92,7 @@ TEST_F(Soak, TwoHundredLaunchesStartOneClientEach) {
   // The one left running is the last one started.
   const std::vector<ClientRecord> last = ReadClientRecords(recordFolder(kLaunches - 1));
   ASSERT_EQ(last.size(), 1u);
-  EXPECT_EQ(ProcessesNamed(L"vorlan.exe"), std::vector<DWORD>{last[0].processId});
+  EXPECT_EQ(TestClients(), std::vector<DWORD>{last[0].processId});
 }
 
 }  // namespace

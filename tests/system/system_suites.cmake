@@ -7,7 +7,8 @@ target_link_libraries(cancelling PRIVATE launch_flow launcher_options)
 
 launcher_add_test(system_soak_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/soak_test.cpp
-  LOCKS machine_state)
+  LOCKS machine_state
+  LABELS long)
 add_dependencies(system_soak_tests cancelling)
 
 # The update the scenarios stage, built at test time around the reference

@@ -297,13 +297,17 @@ TEST_F(ArchiveLayer, ItemsCanBeAskedForInAnyOrder) {
   EXPECT_EQ(ReadText(Root(L"first_again.txt")), "drive");
 }
 
+// The walk ends for good at the damaged record: even the item read before it
+// is not reached again, since a new walk would only meet the damage again.
 TEST_F(ArchiveLayer, ADamagedCentralDirectoryEndsTheWalk) {
   Open(L"bad_directory.zip");
   ASSERT_EQ(count_, 3);
   EXPECT_EQ(Extract(0), kArchiveOk);
-  Describe(1, kArchiveDirectoryDamaged);
-  Describe(2, kArchiveDirectoryDamaged);
-  EXPECT_EQ(ExtractArchiveItem(archive_.Get(), 2, L"three.txt"), kArchiveDirectoryDamaged);
+  for (const int index : {1, 2, 0}) {
+    Describe(index, kArchiveDirectoryDamaged);
+    EXPECT_EQ(ExtractArchiveItem(archive_.Get(), index, L"again.txt"), kArchiveDirectoryDamaged)
+        << "item " << index;
+  }
   EXPECT_EQ(FolderEntries(Root()), (std::vector<std::wstring>{L"archive.zip", L"one.txt"}));
 }
 
