@@ -126,12 +126,11 @@ void ItemWriter::Discard() {
   if (!out_) return;
   FILE_DISPOSITION_INFO dispose = {};
   dispose.DeleteFile = TRUE;
-  if (!::SetFileInformationByHandle(out_.Get(), FileDispositionInfo, &dispose,
-                                    sizeof(dispose))) {
-    out_.Reset();
-    ::DeleteFileW(written_);
-  }
+  const bool marked = ::SetFileInformationByHandle(out_.Get(), FileDispositionInfo, &dispose,
+                                                   sizeof(dispose)) != FALSE;
+  // A file marked for deletion goes as it is closed; otherwise by its name.
   out_.Reset();
+  if (!marked) ::DeleteFileW(written_);
 }
 
 bool ItemWriter::FitsFreeSpace(const std::wstring& folder, std::uint64_t size) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "launcher/base/scoped_resource.h"
+#include "tests/support/language_key_rig.h"
 #include "tests/support/shortcut_rig.h"
 #include "tests/support/test_support.h"
 
@@ -13,35 +13,10 @@ namespace {
 using namespace desktop_testing;
 using namespace testing_support;
 
-const wchar_t kLanguageKey[] = L"SOFTWARE\\vorlan\\Language";
-
 class DesktopLaunch : public ::testing::Test {
  protected:
-  void SetUp() override {
-    EndAllClients();
-    wchar_t value[64] = {};
-    DWORD size = sizeof(value);
-    hadLanguage_ = ::RegGetValueW(HKEY_CURRENT_USER, kLanguageKey, L"", RRF_RT_REG_SZ, nullptr,
-                                  value, &size) == ERROR_SUCCESS;
-    savedLanguage_ = value;
-  }
-  void TearDown() override {
-    EndAllClients();
-    if (hadLanguage_) {
-      SetLanguage(savedLanguage_);
-    } else {
-      ::RegDeleteKeyW(HKEY_CURRENT_USER, kLanguageKey);
-    }
-  }
-
-  static void SetLanguage(const std::wstring& value) {
-    launcher::ScopedRegKey key;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kLanguageKey, 0, nullptr, 0, KEY_SET_VALUE,
-                                nullptr, key.Receive(), nullptr),
-              ERROR_SUCCESS);
-    ::RegSetValueExW(key.Get(), L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  }
+  void SetUp() override { EndAllClients(); }
+  void TearDown() override { EndAllClients(); }
 
   // Installs the launcher with its icon and a configuration naming four
   // shortcuts, puts shortcuts of an earlier installation on the all-users
@@ -105,22 +80,21 @@ class DesktopLaunch : public ::testing::Test {
                    "</ProductConfig>\r\n");
   }
 
-  bool hadLanguage_ = false;
-  std::wstring savedLanguage_;
+  LanguageKey language_;
 };
 
 TEST_F(DesktopLaunch, TheChineseShortcutTakesItsNewNameAndPointsAtTheLauncher) {
-  ::RegDeleteKeyW(HKEY_CURRENT_USER, kLanguageKey);  // Chinese by default
+  language_.Remove();  // Chinese by default
   LaunchAndExpectMove(true);
 }
 
 TEST_F(DesktopLaunch, WithEnglishChosenTheEnglishShortcutMoves) {
-  SetLanguage(L"en-US");
+  language_.SetText(L"en-US");
   LaunchAndExpectMove(false);
 }
 
 TEST_F(DesktopLaunch, AFolderTooLongForTheConfigurationPathSkipsTheShortcut) {
-  ::RegDeleteKeyW(HKEY_CURRENT_USER, kLanguageKey);
+  language_.Remove();
   TestFolder root;
   // 245 units: the launcher's path still fits 259, "//ProductConfig.xml" does not.
   const std::wstring install = root.Path() + L"\\" + std::wstring(244 - root.Path().size(), L'i');

@@ -6,9 +6,9 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "launcher/base/scoped_resource.h"
+#include "tests/support/registry_tree.h"
 
 namespace testing_support {
 
@@ -17,37 +17,7 @@ class LanguageKey {
   static constexpr const wchar_t* kProductKey = L"SOFTWARE\\vorlan";
   static constexpr const wchar_t* kLanguageKey = L"SOFTWARE\\vorlan\\Language";
 
-  LanguageKey() {
-    productKeyExisted_ = KeyExists(kProductKey);
-    launcher::ScopedRegKey key;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kLanguageKey, 0, KEY_QUERY_VALUE, key.Receive()) !=
-        ERROR_SUCCESS) {
-      return;
-    }
-    keyExisted_ = true;
-    DWORD size = 0;
-    if (::RegQueryValueExW(key.Get(), L"", nullptr, &savedType_, nullptr, &size) != ERROR_SUCCESS) {
-      return;
-    }
-    savedData_.resize(size);
-    valueExisted_ = ::RegQueryValueExW(key.Get(), L"", nullptr, &savedType_, savedData_.data(),
-                                       &size) == ERROR_SUCCESS;
-    savedData_.resize(size);
-  }
-
-  ~LanguageKey() {
-    Remove();
-    if (keyExisted_) {
-      launcher::ScopedRegKey key = Create();
-      if (valueExisted_) {
-        ::RegSetValueExW(key.Get(), L"", 0, savedType_, savedData_.data(),
-                         static_cast<DWORD>(savedData_.size()));
-      }
-    } else if (!productKeyExisted_) {
-      ::RegDeleteKeyW(HKEY_CURRENT_USER, kProductKey);  // only when left empty
-    }
-  }
-
+  LanguageKey() = default;
   LanguageKey(const LanguageKey&) = delete;
   LanguageKey& operator=(const LanguageKey&) = delete;
 
@@ -71,12 +41,6 @@ class LanguageKey {
   void Remove() { ::RegDeleteKeyW(HKEY_CURRENT_USER, kLanguageKey); }
 
  private:
-  static bool KeyExists(const wchar_t* path) {
-    launcher::ScopedRegKey key;
-    return ::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE, key.Receive()) ==
-           ERROR_SUCCESS;
-  }
-
   static launcher::ScopedRegKey Create() {
     launcher::ScopedRegKey key;
     ::RegCreateKeyExW(HKEY_CURRENT_USER, kLanguageKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
@@ -89,11 +53,9 @@ class LanguageKey {
     ::RegSetValueExW(key.Get(), L"", 0, type, data, size);
   }
 
-  bool productKeyExisted_ = false;
-  bool keyExisted_ = false;
-  bool valueExisted_ = false;
-  DWORD savedType_ = REG_NONE;
-  std::vector<BYTE> savedData_;
+  // The product's key with everything below it, put back as it was (or
+  // removed) at the end.
+  SavedRegistryKey saved_{HKEY_CURRENT_USER, kProductKey};
 };
 
 }  // namespace testing_support

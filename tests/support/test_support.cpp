@@ -78,10 +78,9 @@ std::wstring Widen(const std::string& text) {
 }
 
 std::wstring BinFolder() {
-  wchar_t path[MAX_PATH + 1] = {};
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path);
-  return folder.substr(0, folder.find_last_of(L"\\/"));
+  DWORD error = 0;
+  const std::wstring path = launcher::ReadModulePath(nullptr, error);
+  return path.substr(0, path.find_last_of(L"\\/"));
 }
 
 namespace {
@@ -407,14 +406,15 @@ std::wstring LongPath(const std::wstring& path) {
 }
 
 bool IsInClientFolder(const std::wstring& image) {
-  const std::wstring bin = BinFolder();
-  std::vector<std::wstring> folders = {LongPath(TempRoot()),
-                                       LongPath(bin.substr(0, bin.find_last_of(L"\\/")))};
-  folders.insert(folders.end(), ExtraClientFolders().begin(), ExtraClientFolders().end());
-  for (const std::wstring& folder : folders) {
-    if (IsPathBelow(image, folder)) return true;
-  }
-  return false;
+  // The tests' temporary folder and the build tree, looked up once.
+  static const std::vector<std::wstring> kOwnFolders = [] {
+    const std::wstring bin = BinFolder();
+    return std::vector<std::wstring>{LongPath(TempRoot()),
+                                     LongPath(bin.substr(0, bin.find_last_of(L"\\/")))};
+  }();
+  const auto below = [&image](const std::wstring& folder) { return IsPathBelow(image, folder); };
+  return std::any_of(kOwnFolders.begin(), kOwnFolders.end(), below) ||
+         std::any_of(ExtraClientFolders().begin(), ExtraClientFolders().end(), below);
 }
 
 // The process, opened with access, when it is a client the tests started.
