@@ -5,10 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
-#include <memory>
 #include <vector>
-
-#include "tests/support/registry_tree.h"
 
 namespace testing_support {
 
@@ -26,10 +23,6 @@ std::string RefusalToRun(bool underWine, const wchar_t* allowValue) {
 
 namespace {
 
-// The protocol's key as HKEY_CLASSES_ROOT shows it is merged from these two;
-// the launcher writes through the merged view.
-const wchar_t kProtocolClassesKey[] = L"Software\\Classes\\quintarelox";
-
 class TestIsolation : public ::testing::Environment {
  public:
   void SetUp() override {
@@ -39,15 +32,7 @@ class TestIsolation : public ::testing::Environment {
     const bool allowSet = length > 0 && length < allow.size();
     const std::string refusal = RefusalToRun(IsUnderWine(), allowSet ? allow.data() : nullptr);
     ASSERT_TRUE(refusal.empty()) << refusal;
-    savedKeys_.push_back(std::make_unique<SavedRegistryKey>(HKEY_LOCAL_MACHINE, kProtocolClassesKey));
-    savedKeys_.push_back(std::make_unique<SavedRegistryKey>(HKEY_CURRENT_USER, kProtocolClassesKey));
   }
-
-  // Whatever the tests and the launchers they ran wrote goes.
-  void TearDown() override { savedKeys_.clear(); }
-
- private:
-  std::vector<std::unique_ptr<SavedRegistryKey>> savedKeys_;
 };
 
 // Registered before gtest_main runs the tests; GoogleTest owns it.

@@ -1,7 +1,8 @@
 // What keeps the suites from harming the machine they run on: they refuse to
-// run outside Wine unless told to, and every test program puts the protocol's
-// registration back as it found it. Linked into every suite as an object of
-// its own, so that the linker cannot drop it.
+// run outside Wine unless told to, and every program that takes the
+// "machine_state" lock puts the protocol's registration back as it found it
+// (machine_state_guard.cpp). Both are linked into the suites as objects of
+// their own, so that the linker cannot drop them.
 #pragma once
 
 #include <string>
