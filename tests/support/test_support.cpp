@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cwctype>
 #include <utility>
 
@@ -54,6 +55,27 @@ std::vector<wchar_t> BuildEnvironment(const std::map<std::wstring, std::wstring>
   }
   result.push_back(L'\0');
   return result;
+}
+
+// Under Wine a start has once failed on CI for no reason the test could see;
+// a second attempt tells such a fault from a refusal, and the log says which.
+bool CreateTestProcess(const std::wstring& commandLine, const std::wstring& workingFolder,
+                       DWORD flags, void* environment, bool inheritHandles,
+                       STARTUPINFOW& startup, PROCESS_INFORMATION& info) {
+  std::vector<wchar_t> command(commandLine.begin(), commandLine.end());
+  command.push_back(L'\0');
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, inheritHandles ? TRUE : FALSE,
+                         flags, environment,
+                         workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
+                         &info)) {
+      return true;
+    }
+    std::fprintf(stderr, "attempt %d: CreateProcessW failed with error %lu: %s\n", attempt,
+                 ::GetLastError(), Narrow(commandLine).c_str());
+    if (attempt == 1) ::Sleep(200);
+  }
+  return false;
 }
 
 }  // namespace
@@ -179,16 +201,14 @@ std::wstring InstallLauncher(const std::wstring& folder, const std::wstring& lau
 
 DWORD StartProcess(const std::wstring& commandLine, const std::wstring& workingFolder,
                    const std::map<std::wstring, std::wstring>& environment) {
-  std::vector<wchar_t> command(commandLine.begin(), commandLine.end());
-  command.push_back(L'\0');
   std::vector<wchar_t> env = BuildEnvironment(environment);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  const BOOL started = ::CreateProcessW(
-      nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, env.data(),
-      workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info);
-  if (!started) return 0;
+  if (!CreateTestProcess(commandLine, workingFolder, CREATE_UNICODE_ENVIRONMENT, env.data(), false,
+                         startup, info)) {
+    return 0;
+  }
   const ScopedHandle thread(info.hThread);
   const ScopedHandle process(info.hProcess);
   return info.dwProcessId;
@@ -197,15 +217,12 @@ DWORD StartProcess(const std::wstring& commandLine, const std::wstring& workingF
 KillableRun::KillableRun(const std::wstring& commandLine, const std::wstring& workingFolder)
     : job_(::CreateJobObjectW(nullptr, nullptr)) {
   if (!job_) return;
-  std::vector<wchar_t> command(commandLine.begin(), commandLine.end());
-  command.push_back(L'\0');
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
   // Suspended until it is in the job, so that nothing it starts escapes.
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                        nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(),
-                        &startup, &info)) {
+  if (!CreateTestProcess(commandLine, workingFolder, CREATE_SUSPENDED, nullptr, false, startup,
+                         info)) {
     return;
   }
   ScopedHandle thread(info.hThread);
@@ -241,8 +258,6 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& wo
                          DWORD timeoutMs, const std::map<std::wstring, std::wstring>& environment,
                          bool captureOutput) {
   ProcessResult result;
-  std::vector<wchar_t> command(commandLine.begin(), commandLine.end());
-  command.push_back(L'\0');
   std::vector<wchar_t> env = BuildEnvironment(environment);
 
   SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -261,10 +276,8 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& wo
     startup.hStdError = writeEnd.Get();
   }
   PROCESS_INFORMATION info = {};
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, captureOutput ? TRUE : FALSE,
-                        CREATE_UNICODE_ENVIRONMENT, env.data(),
-                        workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
-                        &info)) {
+  if (!CreateTestProcess(commandLine, workingFolder, CREATE_UNICODE_ENVIRONMENT, env.data(),
+                         captureOutput, startup, info)) {
     return result;
   }
   ScopedHandle process(info.hProcess);
@@ -282,6 +295,8 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& wo
   const DWORD elapsed = ::GetTickCount() - start;
   const DWORD wait = ::WaitForSingleObject(process.Get(), elapsed < timeoutMs ? timeoutMs - elapsed : 0);
   if (wait != WAIT_OBJECT_0) {
+    std::fprintf(stderr, "not ended after %lu ms (wait %lu, error %lu), terminated: %s\n",
+                 timeoutMs, wait, ::GetLastError(), Narrow(commandLine).c_str());
     ::TerminateProcess(process.Get(), 99);
     return result;
   }
