@@ -9,17 +9,37 @@ THIRD_PARTY="$ROOT/third_party"
 BUILD="${BUILD_DIR:-$ROOT/build}"
 export WINEDEBUG=-all
 
+# wine32 (Wine's 32-bit loader) is installed apart from these, see below.
 PACKAGES=(
   cmake ninja-build make python3 dpkg-dev
   g++-mingw-w64-i686 libz-mingw-w64-dev binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386
+  wine wine64
   googletest xvfb xauth xdotool imagemagick fonts-wqy-microhei fonts-wine
   openssl osslsigncode
   zip unzip p7zip-full cppcheck clang clang-tidy locales
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# A Debian mirror in the middle of a sync serves files of the wrong size for a
+# minute or two, so the package steps are tried again before they give up.
+with_retries() {
+  local attempt
+  for attempt in 1 2 3; do
+    "$@" && return 0
+    echo "setup: '$*' failed (attempt $attempt of 3)" >&2
+    [ "$attempt" = 3 ] || sleep $((attempt * 20))
+  done
+  return 1
+}
+
+# An index that still fails after the retries leaves the lists fetched so far;
+# a package that is really missing then fails the install with its name.
+update_package_lists() {
+  with_retries as_root apt-get update -qq ||
+    echo "setup: going on with the package lists fetched" >&2
+}
 
 missing_packages() {
   local p
@@ -49,12 +69,30 @@ missing=$(missing_packages)
 if [ -n "$missing" ] || { [ ! -d "$THIRD_PARTY/zlib" ] || [ ! -d "$THIRD_PARTY/tinyxml2" ]; }; then
   if [ "$need_update" = 1 ] || [ -n "$missing" ] || [ ! -d /var/lib/apt/lists ] || \
      ! ls /var/lib/apt/lists/*Sources* >/dev/null 2>&1; then
-    as_root apt-get update -qq
+    update_package_lists
   fi
 fi
 if [ -n "$missing" ]; then
   echo "setup: installing $(echo $missing | tr '\n' ' ')"
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+  with_retries as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+
+# wine32 runs the shipped 32-bit build. It needs every i386 library in the
+# exact version of its amd64 twin, so one i386 index that a mirror fails to
+# serve makes it uninstallable while everything else installs. Without it the
+# scripts build and test the 64-bit build (wine_env.sh, choose_arch), as on
+# machines that cannot run 32-bit code at all. A failed try is remembered in
+# the build folder, so later runs do not pay for it again.
+WINE32_UNAVAILABLE="$BUILD/wine32-unavailable"
+if ! dpkg-query -W -f='${Status}\n' wine32:i386 2>/dev/null | grep -q "install ok installed" &&
+   [ ! -f "$WINE32_UNAVAILABLE" ]; then
+  echo "setup: installing wine32:i386"
+  if ! as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+       wine32:i386 >/dev/null; then
+    mkdir -p "$BUILD"
+    date >"$WINE32_UNAVAILABLE"
+    echo "setup: wine32:i386 cannot be installed from the package lists; the 64-bit build is tested" >&2
+  fi
 fi
 
 # minizip (zlib's contrib/minizip) and tinyxml2 come from Debian's source packages.
@@ -62,7 +100,7 @@ unpack_orig() {  # package, target folder name
   local pkg=$1 dest=$2
   [ -d "$THIRD_PARTY/$dest" ] && return 0
   mkdir -p "$THIRD_PARTY/download"
-  (cd "$THIRD_PARTY/download" && apt-get source --download-only -qq "$pkg" >/dev/null)
+  (cd "$THIRD_PARTY/download" && with_retries apt-get source --download-only -qq "$pkg" >/dev/null)
   local tarball
   tarball=$(ls "$THIRD_PARTY"/download/"${pkg}"_*.orig.tar.* | head -n 1)
   local tmp="$THIRD_PARTY/unpack.$dest"

@@ -35,14 +35,15 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 
 # The launcher ships as a 32-bit program and is built and tested as one where
-# the kernel runs 32-bit code. Some virtual machines cannot (no 32-bit user
-# mode), so Wine's 32-bit loader fails with "Exec format error"; there the
+# the kernel runs 32-bit code and Wine's 32-bit loader is installed. Some
+# virtual machines cannot (no 32-bit user mode), so that loader fails with
+# "Exec format error", and a mirror may leave it uninstallable; there the
 # same sources are built for 64-bit Windows and run by Wine's 64-bit loader,
 # which a "wine" of our own in front of PATH selects. LAUNCHER_ARCH (i686 or
 # x86_64) overrides the choice.
 choose_arch() {
   if [ -z "${LAUNCHER_ARCH:-}" ]; then
-    if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    if [ -x /usr/lib/wine/wine ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
       LAUNCHER_ARCH=i686
     else
       LAUNCHER_ARCH=x86_64
