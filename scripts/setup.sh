@@ -41,11 +41,19 @@ update_package_lists() {
     echo "setup: going on with the package lists fetched" >&2
 }
 
+is_installed() {
+  dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
 missing_packages() {
   local p
   for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+    is_installed "$p" || echo "$p"
   done
+}
+
+install_packages() {
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null
 }
 
 SRC_LIST=/etc/apt/sources.list.d/bookworm-src.sources
@@ -65,18 +73,6 @@ SRC
   need_update=1
 fi
 
-missing=$(missing_packages)
-if [ -n "$missing" ] || { [ ! -d "$THIRD_PARTY/zlib" ] || [ ! -d "$THIRD_PARTY/tinyxml2" ]; }; then
-  if [ "$need_update" = 1 ] || [ -n "$missing" ] || [ ! -d /var/lib/apt/lists ] || \
-     ! ls /var/lib/apt/lists/*Sources* >/dev/null 2>&1; then
-    update_package_lists
-  fi
-fi
-if [ -n "$missing" ]; then
-  echo "setup: installing $(echo $missing | tr '\n' ' ')"
-  with_retries as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
-
 # wine32 runs the shipped 32-bit build. It needs every i386 library in the
 # exact version of its amd64 twin, so one i386 index that a mirror fails to
 # serve makes it uninstallable while everything else installs. Without it the
@@ -84,14 +80,29 @@ fi
 # machines that cannot run 32-bit code at all. A failed try is remembered in
 # the build folder, so later runs do not pay for it again.
 WINE32_UNAVAILABLE="$BUILD/wine32-unavailable"
-if ! dpkg-query -W -f='${Status}\n' wine32:i386 2>/dev/null | grep -q "install ok installed" &&
-   [ ! -f "$WINE32_UNAVAILABLE" ]; then
+want_wine32=0
+if ! is_installed wine32:i386 && [ ! -f "$WINE32_UNAVAILABLE" ]; then want_wine32=1; fi
+
+missing=$(missing_packages)
+if [ -n "$missing" ] || [ "$want_wine32" = 1 ] || \
+   [ ! -d "$THIRD_PARTY/zlib" ] || [ ! -d "$THIRD_PARTY/tinyxml2" ]; then
+  if [ "$need_update" = 1 ] || [ -n "$missing" ] || [ "$want_wine32" = 1 ] || \
+     [ ! -d /var/lib/apt/lists ] || \
+     ! ls /var/lib/apt/lists/*Sources* >/dev/null 2>&1; then
+    update_package_lists
+  fi
+fi
+if [ -n "$missing" ]; then
+  echo "setup: installing $(echo $missing | tr '\n' ' ')"
+  with_retries install_packages $missing
+fi
+if [ "$want_wine32" = 1 ]; then
   echo "setup: installing wine32:i386"
-  if ! as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-       wine32:i386 >/dev/null; then
+  if ! install_packages wine32:i386; then
     mkdir -p "$BUILD"
     date >"$WINE32_UNAVAILABLE"
-    echo "setup: wine32:i386 cannot be installed from the package lists; the 64-bit build is tested" >&2
+    echo "setup: wine32:i386 cannot be installed from the package lists; the 64-bit build is" \
+      "tested (delete $WINE32_UNAVAILABLE to try again)" >&2
   fi
 fi
 
