@@ -19,7 +19,7 @@ trap 'stop_wine; stop_display' EXIT
 
 run_ctest() {
   start_wine
-  echo "tests: ${*:-all} under $LANG (Wine prefix $WINEPREFIX)"
+  echo "tests: ${*:-all} under $LANG ($LAUNCHER_ARCH programs, Wine prefix $WINEPREFIX)"
   local status=0
   (cd "$BUILD" && ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@") || status=$?
   # Each prefix has its own wineserver; the next pass starts its own.

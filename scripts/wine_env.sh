@@ -73,9 +73,13 @@ configure_and_build() {
 
 # Wine's helper processes must not inherit the caller's pipes (ctest would wait
 # for them for ever), so the server is started persistent and warmed up first
-# with every standard stream on /dev/null.
+# with every standard stream on /dev/null. A server still running for the
+# prefix (from the set-up, or a run that was cut short) is ended first: it
+# would serve the run with its own processes, such as a desktop started
+# without the test display.
 start_wine() {
   choose_arch
+  wineserver -k </dev/null >/dev/null 2>&1 || true
   wineserver -p </dev/null >/dev/null 2>&1 || true
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }

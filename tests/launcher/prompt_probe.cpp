@@ -7,7 +7,11 @@
 //   promptprobe clients                prints the number of running clients
 //                                      the tests started
 //   promptprobe end-clients            ends every client the tests started
+//   promptprobe processes              prints every process: name, id and
+//                                      creation time (100 ns units), for the
+//                                      report of a box that never showed
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
@@ -56,6 +60,28 @@ BOOL CALLBACK PrintMessageBox(HWND window, LPARAM found) {
   return FALSE;
 }
 
+// The launcher asks only about clients older than itself, so the report
+// shows the creation times it compares.
+void PrintProcesses() {
+  launcher::ScopedFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL ok = ::Process32FirstW(snapshot.Get(), &entry); ok;
+       ok = ::Process32NextW(snapshot.Get(), &entry)) {
+    const launcher::ScopedHandle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    FILETIME creation = {}, exit = {}, kernel = {}, user = {};
+    const bool timed =
+        process && ::GetProcessTimes(process.Get(), &creation, &exit, &kernel, &user);
+    const unsigned long long created =
+        (static_cast<unsigned long long>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+    std::printf("process %s id=%lu created=%s\n", Narrow(entry.szExeFile).c_str(),
+                static_cast<unsigned long>(entry.th32ProcessID),
+                timed ? std::to_string(created).c_str() : "unknown");
+  }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -81,7 +107,11 @@ int wmain(int argc, wchar_t** argv) {
     EndAllClients();
     return 0;
   }
-  std::fputs("usage: promptprobe launch LAUNCHER TAIL | box | clients | end-clients\n",
+  if (command == L"processes") {
+    PrintProcesses();
+    return 0;
+  }
+  std::fputs("usage: promptprobe launch LAUNCHER TAIL | box | clients | end-clients | processes\n",
              stderr);
   return 2;
 }

@@ -58,15 +58,33 @@ start_launcher() {
     mv "$WORK/launcher.exit.partial" "$WORK/launcher.exit" ) &
 }
 
-# Prints the X window of the message box with this caption.
+# Prints the X window of the message box with this caption. A box normally
+# shows within a second; the bound is generous for a loaded machine.
 find_box() {
-  local window i
-  for i in $(seq 300); do
+  local window deadline=$((SECONDS + 45))
+  while [ "$SECONDS" -lt "$deadline" ]; do
     window=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
     if [ -n "$window" ]; then echo "$window"; return 0; fi
     sleep 0.05
   done
   return 1
+}
+
+# Sets window to the message box with this caption, or fails the test with
+# what Wine and the display hold instead: whether the launcher decided not to
+# ask, asked in a window the display never got, or has not got that far.
+expect_box() {
+  window=$(find_box "$1") && return 0
+  echo "FAIL: no box captioned $1"
+  echo "launcher exit code so far: $(cat "$WORK/launcher.exit" 2>/dev/null || echo none)"
+  echo "message box as Win32 sees it:"; probe box | tr -d '\r' | sed 's/^/  /'
+  echo "windows on display $DISPLAY:"
+  local id
+  for id in $(xdotool search --name '' 2>/dev/null); do
+    echo "  $id [$(xdotool getwindowname "$id" 2>/dev/null)]"
+  done
+  echo "processes:"; probe processes | tr -d '\r' | sed 's/^/  /'
+  exit 1
 }
 
 # Escape, Return or close (a click on the box's close button).

@@ -58,7 +58,7 @@ case "$SCENARIO" in
     set_language en-US
     start_clients 3 || exit 1
     start_launcher '"quintarelox://abc"'
-    window=$(find_box Prompt) || { echo "FAIL: no box captioned Prompt"; exit 1; }
+    expect_box Prompt
     check_box Prompt "$EN_TEXT"
     answer_box "$window" Escape
     check "exit code" 0 "$(launcher_exit_code)"
@@ -72,7 +72,7 @@ case "$SCENARIO" in
     set_language zh-CN
     start_clients 3 || exit 1
     start_launcher '"quintarelox://room=1"'
-    window=$(find_box 提示) || { echo "FAIL: no box captioned 提示"; exit 1; }
+    expect_box 提示
     check_box 提示 "$ZH_TEXT"
     answer_box "$window" Return
     check "exit code" 0 "$(launcher_exit_code)"
@@ -89,7 +89,7 @@ case "$SCENARIO" in
     set_language none
     start_clients 1 || exit 1
     start_launcher 'abc'
-    window=$(find_box 提示) || { echo "FAIL: no box captioned 提示"; exit 1; }
+    expect_box 提示
     check_box 提示 "$ZH_TEXT"
     answer_box "$window" close
     check "exit code" 0 "$(launcher_exit_code)"
@@ -102,7 +102,7 @@ case "$SCENARIO" in
     set_language en-US
     start_clients 1 VORLAN_PIPE=0 || exit 1
     start_launcher '"quintarelox://abc"'
-    window=$(find_box Prompt) || { echo "FAIL: no box captioned Prompt"; exit 1; }
+    expect_box Prompt
     answer_box "$window" Escape
     check "exit code" 1 "$(launcher_exit_code)"
     check "client still runs" 1 "$(probe clients | tr -d '\r')"

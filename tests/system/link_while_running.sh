@@ -72,7 +72,7 @@ first_pid=$(ls "$WORK"/vorlan.*.cmdline | sed 's/.*vorlan\.\([0-9]*\)\.cmdline/\
 case "$SCENARIO" in
   cancel-hands-off-only)
     start_launcher_captured '"quintarelox://room=2"'
-    window=$(find_box Prompt) || { echo "FAIL: no box captioned Prompt"; exit 1; }
+    expect_box Prompt
     answer_box "$window" Escape
     check "exit code" 0 "$(launcher_exit_code)"
     for _ in $(seq 100); do [ -n "$(pipe_messages_hex)" ] && break; sleep 0.05; done
@@ -89,7 +89,7 @@ case "$SCENARIO" in
     ;;
   ok-restarts-with-the-link)
     start_launcher_captured '"quintarelox://room=2"'
-    window=$(find_box Prompt) || { echo "FAIL: no box captioned Prompt"; exit 1; }
+    expect_box Prompt
     answer_box "$window" Return
     check "exit code" 0 "$(launcher_exit_code)"
     wait_for_records 2
