@@ -13,8 +13,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Everything is linked statically so that Wine needs no DLL search path.
+# Everything is linked statically so that Wine needs no DLL search path:
+# programs and the DLLs of our own alike (the 32-bit compiler would otherwise
+# make a DLL import libgcc_s_dw2-1.dll, which lies nowhere it could be found).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # CTest runs the Windows test programs through Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
