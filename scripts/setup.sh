@@ -83,14 +83,15 @@ WINE32_UNAVAILABLE="$BUILD/wine32-unavailable"
 want_wine32=0
 if ! is_installed wine32:i386 && [ ! -f "$WINE32_UNAVAILABLE" ]; then want_wine32=1; fi
 
+# Packages to install always need fresh lists; the sources to fetch need them
+# only when the source lists are new or missing.
 missing=$(missing_packages)
+need_sources=0
+if [ ! -d "$THIRD_PARTY/zlib" ] || [ ! -d "$THIRD_PARTY/tinyxml2" ]; then need_sources=1; fi
 if [ -n "$missing" ] || [ "$want_wine32" = 1 ] || \
-   [ ! -d "$THIRD_PARTY/zlib" ] || [ ! -d "$THIRD_PARTY/tinyxml2" ]; then
-  if [ "$need_update" = 1 ] || [ -n "$missing" ] || [ "$want_wine32" = 1 ] || \
-     [ ! -d /var/lib/apt/lists ] || \
-     ! ls /var/lib/apt/lists/*Sources* >/dev/null 2>&1; then
-    update_package_lists
-  fi
+   { [ "$need_sources" = 1 ] && { [ "$need_update" = 1 ] ||
+     ! ls /var/lib/apt/lists/*Sources* >/dev/null 2>&1; }; }; then
+  update_package_lists
 fi
 if [ -n "$missing" ]; then
   echo "setup: installing $(echo $missing | tr '\n' ' ')"

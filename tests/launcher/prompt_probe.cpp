@@ -11,7 +11,6 @@
 //                                      creation time (100 ns units), for the
 //                                      report of a box that never showed
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
@@ -63,12 +62,7 @@ BOOL CALLBACK PrintMessageBox(HWND window, LPARAM found) {
 // The launcher asks only about clients older than itself, so the report
 // shows the creation times it compares.
 void PrintProcesses() {
-  launcher::ScopedFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL ok = ::Process32FirstW(snapshot.Get(), &entry); ok;
-       ok = ::Process32NextW(snapshot.Get(), &entry)) {
+  for (const PROCESSENTRY32W& entry : RunningProcesses()) {
     const launcher::ScopedHandle process(
         ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
     FILETIME creation = {}, exit = {}, kernel = {}, user = {};

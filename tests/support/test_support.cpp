@@ -378,14 +378,22 @@ std::wstring ParametersOf(const ClientRecord& record) {
   return line.substr(pos);
 }
 
-std::vector<DWORD> ProcessesNamed(const std::wstring& imageName) {
-  std::vector<DWORD> ids;
+std::vector<PROCESSENTRY32W> RunningProcesses() {
+  std::vector<PROCESSENTRY32W> processes;
   ScopedFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return ids;
+  if (!snapshot) return processes;
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
   for (BOOL ok = ::Process32FirstW(snapshot.Get(), &entry); ok;
        ok = ::Process32NextW(snapshot.Get(), &entry)) {
+    processes.push_back(entry);
+  }
+  return processes;
+}
+
+std::vector<DWORD> ProcessesNamed(const std::wstring& imageName) {
+  std::vector<DWORD> ids;
+  for (const PROCESSENTRY32W& entry : RunningProcesses()) {
     if (imageName == entry.szExeFile) ids.push_back(entry.th32ProcessID);
   }
   return ids;
