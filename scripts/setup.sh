@@ -74,14 +74,30 @@ SRC
 fi
 
 # wine32 runs the shipped 32-bit build. It needs every i386 library in the
-# exact version of its amd64 twin, so one i386 index that a mirror fails to
-# serve makes it uninstallable while everything else installs. Without it the
-# scripts build and test the 64-bit build (wine_env.sh, choose_arch), as on
-# machines that cannot run 32-bit code at all. A failed try is remembered in
-# the build folder, so later runs do not pay for it again.
-WINE32_UNAVAILABLE="$BUILD/wine32-unavailable"
+# exact version of its amd64 twin. The security suite's mirror may serve no
+# usable i386 index, so an amd64 library it updated has no i386 twin there.
+# The signed main suite has both at one version: for this one install a
+# preferences file of our own pins it by codename (which does not move with
+# the next release), and apt may take such amd64 libraries back to the main
+# suite's version. The file is removed afterwards. Nothing is remembered
+# between runs: a later set-up tries again while wine32 is missing.
+WINE32_PIN=/etc/apt/preferences.d/quintarelox-launcher-wine32
 want_wine32=0
-if ! is_installed wine32:i386 && [ ! -f "$WINE32_UNAVAILABLE" ]; then want_wine32=1; fi
+if ! is_installed wine32:i386; then want_wine32=1; fi
+rm -f "$BUILD/wine32-unavailable"  # the marker of older set-ups
+
+install_wine32_pinned() {
+  as_root tee "$WINE32_PIN" >/dev/null <<'PIN'
+Package: *
+Pin: release n=bookworm,l=Debian
+Pin-Priority: 1001
+PIN
+  local status=0
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    --allow-downgrades wine32:i386 >/dev/null || status=$?
+  as_root rm -f "$WINE32_PIN"
+  return "$status"
+}
 
 # Packages to install always need fresh lists; the sources to fetch need them
 # only when the source lists are new or missing.
@@ -98,12 +114,10 @@ if [ -n "$missing" ]; then
   with_retries install_packages $missing
 fi
 if [ "$want_wine32" = 1 ]; then
-  echo "setup: installing wine32:i386"
-  if ! install_packages wine32:i386; then
-    mkdir -p "$BUILD"
-    date >"$WINE32_UNAVAILABLE"
-    echo "setup: wine32:i386 cannot be installed from the package lists; the 64-bit build is" \
-      "tested (delete $WINE32_UNAVAILABLE to try again)" >&2
+  echo "setup: installing wine32:i386 from the signed main suite"
+  if ! with_retries install_wine32_pinned; then
+    echo "setup: wine32:i386 cannot be installed; the shipped 32-bit build cannot be tested" >&2
+    exit 1
   fi
 fi
 
