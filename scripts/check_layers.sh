@@ -11,7 +11,7 @@ allowed() {
   case "$1" in
     launcher/base/*) echo "launcher/base" ;;
     log/*) echo "log launcher/base" ;;
-    update/*) echo "update launcher/base" ;;
+    update/*) echo "update log launcher/base" ;;
     desktop/*) echo "desktop log launcher/base" ;;
     launcher/*) echo "launcher desktop update log" ;;
   esac

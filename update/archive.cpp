@@ -2,138 +2,112 @@
 
 #include <cstring>
 #include <cwchar>
-#include <new>
-#include <vector>
+#include <limits>
 
-#include "launcher/base/scoped_resource.h"
 #include "launcher/base/text_helpers.h"
-#include "unzip.h"
-#include "update/archive_folders.h"
+#include "update/archive_reader.h"
 #include "update/archive_rules.h"
-#include "update/archive_stream.h"
-#include "update/item_writer.h"
-#include "zlib.h"
+#include "update/self_replace.h"
+#include "update/update_journal.h"
 
 namespace launcher {
 namespace {
 
-constexpr DWORD kOutputBufferSize = 16384;
-constexpr std::size_t kPathUnits = kPathBufferSize;
 // Larger than any stored name that still decodes to fewer than 260 units (a
 // UTF-8 sequence never gives fewer units than a third of its bytes).
 constexpr uLong kStoredNameBufferSize = 1024;
+// The smallest central directory record: a count that needs more records than
+// the file could hold is a lie.
+constexpr std::uint64_t kSmallestDirectoryRecord = 46;
+constexpr uLong kUtf8NameFlag = 0x800;
+// Tools on Chinese Windows store names in the ANSI code page without the
+// UTF-8 flag.
+constexpr UINT kLegacyNameCodePage = 936;
 
 bool IsAbsoluteTarget(const wchar_t* path) {
   return IsPathSeparator(path[0]) || (path[0] != 0 && path[1] == L':');
 }
 
+std::wstring ParentOf(const std::wstring& relative) {
+  const std::size_t separator = relative.rfind(L'\\');
+  return separator == std::wstring::npos ? std::wstring() : relative.substr(0, separator);
+}
+
+// The names the update itself keeps in the root: no item may take them.
+bool IsUpdatesOwnName(const std::wstring& relative) {
+  std::uint32_t size = 0;
+  std::uint32_t crc = 0;
+  return ::CompareStringOrdinal(relative.c_str(), -1, L"update.zip", -1, TRUE) == CSTR_EQUAL ||
+         ::CompareStringOrdinal(relative.c_str(), -1, kUpdateJournalName, -1, TRUE) == CSTR_EQUAL ||
+         ParseStagedLauncherName(relative.c_str(), size, crc);
+}
+
 }  // namespace
 
-// One open archive: minizip's handle over the file, the root folder, the last
-// item described and the buffer every file item is copied through. It moves
-// through the central directory, describes items, and hands their data to the
-// item writer.
-class ArchiveReader {
- public:
-  ArchiveReader() = default;
-  ArchiveReader(const ArchiveReader&) = delete;
-  ArchiveReader& operator=(const ArchiveReader&) = delete;
-  ~ArchiveReader() {
-    CloseItemData();
-    if (zip_ != nullptr) ::unzClose(zip_);
-  }
-
-  int Open(const wchar_t* fileName);
-  int Count() const { return count_; }
-  int Describe(int index, ArchiveItem& item);
-  int Extract(int index, const wchar_t* targetPath);
-
- private:
-  struct Details {
-    ArchiveItem item;
-    uLong flags;
-    uLong crc;
-    uLong dosDate;
-    std::uint64_t fullUncompressedSize;
-  };
-
-  void FindOverlappingItems();
-  int MoveTo(int index);
-  int ReadDescription(int index);
-  int OpenItemData(int index);
-  void CloseItemData();
-  int CheckTarget(const wchar_t* targetPath, bool absolute, wchar_t (&full)[kPathUnits]);
-  int WriteFileItem(const wchar_t* fullPath, const Details& details);
-  int CopyItemData(const Details& details);
-  int CopyEncryptedItemData(const Details& details);
-  // Inflates decrypted data of a deflated item and hands the output on.
-  int InflateInto(z_stream& stream, unsigned char* data, std::size_t length, bool& ended);
-
-  unzFile zip_ = nullptr;
-  ScopedFileHandle file_;
-  std::unique_ptr<ArchiveFileStream> stream_;
-  int count_ = 0;
-  int current_ = -1;     // minizip's current entry, -1 when unknown
-  int openIndex_ = -1;   // entry whose data minizip holds open
-  bool dataStarted_ = false;
-  bool damaged_ = false;
-  wchar_t root_[kPathUnits] = {};
-  wchar_t resolvedRoot_[kPathUnits] = {};
-  std::size_t resolvedRootLength_ = 0;
-  int cachedIndex_ = -1;
-  Details cached_ = {};
-  std::vector<char> extraField_;
-  std::unique_ptr<char[]> outputBuffer_;
-  std::unique_ptr<unsigned char[]> encryptedInput_;  // only for encrypted items
-  ArchiveFolders folders_;
-  ItemWriter writer_;
-  std::vector<bool> overlapping_;  // by index: data shared with another item
-};
+bool IsTransientArchiveResult(int result) {
+  return result == kArchiveWriteFailed || result == kArchiveTargetBusy;
+}
 
 ArchiveHandle::ArchiveHandle() = default;
 ArchiveHandle::~ArchiveHandle() = default;
 
+ArchiveReader::~ArchiveReader() {
+  if (deferred_ && !committed_) Abandon();
+  CloseItemData();
+  if (zip_ != nullptr) ::unzClose(zip_);
+}
+
 int ArchiveReader::Open(const wchar_t* fileName) {
   if (zip_ != nullptr) return kArchiveAlreadyOpen;
-  const DWORD rootLength = ::GetCurrentDirectoryW(kPathUnits, root_);
-  if (rootLength == 0 || rootLength >= kPathUnits - 1) return kArchiveCannotOpen;
+  const DWORD rootLength = ::GetCurrentDirectoryW(kPathBufferSize, root_);
+  if (rootLength == 0 || rootLength >= kPathBufferSize - 1) return kArchiveCannotOpen;
   if (!IsPathSeparator(root_[rootLength - 1])) {
     root_[rootLength] = L'\\';
     root_[rootLength + 1] = 0;
   }
   // Targets are judged against the root as Windows resolves it.
-  const DWORD resolved = ::GetFullPathNameW(root_, kPathUnits, resolvedRoot_, nullptr);
-  if (resolved == 0 || resolved >= kPathUnits - 1) return kArchiveCannotOpen;
+  const DWORD resolved = ::GetFullPathNameW(root_, kPathBufferSize, resolvedRoot_, nullptr);
+  if (resolved == 0 || resolved >= kPathBufferSize - 1) return kArchiveCannotOpen;
   if (resolvedRoot_[resolved - 1] != L'\\') {
     resolvedRoot_[resolved] = L'\\';
     resolvedRoot_[resolved + 1] = 0;
   }
   resolvedRootLength_ = std::wcslen(resolvedRoot_);
+  tree_.reset(new InstallTree(NewRunId()));
+  const int rootOpened = tree_->OpenRoot(resolvedRoot_);
+  if (rootOpened != kArchiveOk) return rootOpened;
 
   file_.Reset(::CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return kArchiveCannotOpen;
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(file_.Get(), &size)) return kArchiveCannotOpen;
-  stream_.reset(new ArchiveFileStream(file_.Get(), static_cast<std::uint64_t>(size.QuadPart)));
+  const auto fileSize = static_cast<std::uint64_t>(size.QuadPart);
+  stream_.reset(new ArchiveFileStream(file_.Get(), fileSize));
 
   zlib_filefunc64_def functions = stream_->Functions();
   zip_ = ::unzOpen2_64("", &functions);
   if (zip_ == nullptr) return kArchiveCannotOpen;
   unz_global_info64 global = {};
   if (::unzGetGlobalInfo64(zip_, &global) != UNZ_OK) return kArchiveCannotOpen;
+  // Checked before anything is sized by it.
+  if (global.number_entry > fileSize / kSmallestDirectoryRecord ||
+      global.number_entry > static_cast<ZPOS64_T>(std::numeric_limits<int>::max())) {
+    return kArchiveDirectoryDamaged;
+  }
   count_ = static_cast<int>(global.number_entry);
-  FindOverlappingItems();
+  FindUnreadableItems(fileSize);
   return kArchiveOk;
 }
 
-void ArchiveReader::FindOverlappingItems() {
+void ArchiveReader::FindUnreadableItems(std::uint64_t fileSize) {
   // Every item's data as it lies in the file. Several records pointing into
   // the same data would write it again and again (a zip bomb without
   // nesting), so items whose data overlaps another's are refused, all of
-  // them, before anything is written.
+  // them, before anything is written; so is data said to run past the file.
   std::vector<DataSpan> spans;
   spans.reserve(static_cast<std::size_t>(count_));
+  std::vector<int> beyondFile;
   int index = 0;
   for (int step = ::unzGoToFirstFile(zip_); step == UNZ_OK && index < count_;
        step = ::unzGoToNextFile(zip_), ++index) {
@@ -149,11 +123,15 @@ void ArchiveReader::FindOverlappingItems() {
     if (::unzOpenCurrentFile2(zip_, &method, &level, 1) != UNZ_OK) continue;
     const ZPOS64_T start = ::unzGetCurrentFileZStreamPos64(zip_);
     ::unzCloseCurrentFile(zip_);
-    const ZPOS64_T end = info.compressed_size > ~start ? ~ZPOS64_T{0} : start + info.compressed_size;
-    spans.push_back(DataSpan{start, end, index});
+    if (start > fileSize || info.compressed_size > fileSize - start) {
+      beyondFile.push_back(index);
+      continue;
+    }
+    spans.push_back(DataSpan{start, start + info.compressed_size, index});
   }
   current_ = -1;
-  overlapping_ = FindOverlappingSpans(spans, count_);
+  unreadable_ = FindOverlappingSpans(spans, count_);
+  for (const int beyond : beyondFile) unreadable_[static_cast<std::size_t>(beyond)] = true;
 }
 
 void ArchiveReader::CloseItemData() {
@@ -184,6 +162,25 @@ int ArchiveReader::MoveTo(int index) {
     ++current_;
   }
   return kArchiveOk;
+}
+
+void ArchiveReader::DecodeName(const char* stored, uLong flags,
+                               wchar_t (&decoded)[kPathBufferSize]) const {
+  // A name that is valid UTF-8 is read as such. One that is not, and is not
+  // flagged as UTF-8, comes from a tool that wrote the ANSI code page of a
+  // Chinese Windows; read as UTF-8 every such character would become the
+  // same replacement character and different names would meet.
+  if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, stored, -1, decoded,
+                            kPathBufferSize) != 0) {
+    return;
+  }
+  const bool invalid = ::GetLastError() == ERROR_NO_UNICODE_TRANSLATION;
+  if (invalid && (flags & kUtf8NameFlag) == 0 &&
+      ::MultiByteToWideChar(kLegacyNameCodePage, MB_ERR_INVALID_CHARS, stored, -1, decoded,
+                            kPathBufferSize) != 0) {
+    return;
+  }
+  if (::MultiByteToWideChar(CP_UTF8, 0, stored, -1, decoded, kPathBufferSize) == 0) decoded[0] = 0;
 }
 
 int ArchiveReader::ReadDescription(int index) {
@@ -221,10 +218,10 @@ int ArchiveReader::ReadDescription(int index) {
   }
 
   Details details = {};
-  wchar_t decoded[kPathUnits] = {};
-  if (::MultiByteToWideChar(CP_UTF8, 0, storedName, -1, decoded, kPathUnits) == 0) {
-    return kArchiveNameTooLong;
-  }
+  wchar_t decoded[kPathBufferSize] = {};
+  storedName[info.size_filename] = 0;
+  DecodeName(storedName, info.flag, decoded);
+  if (decoded[0] == 0 && storedName[0] != 0) return kArchiveNameTooLong;
   const std::size_t start = NameRulesStart(decoded);
   std::wmemcpy(details.item.name, decoded + start, std::wcslen(decoded + start) + 1);
   details.item.index = index;
@@ -244,6 +241,8 @@ int ArchiveReader::ReadDescription(int index) {
   details.flags = info.flag;
   details.crc = info.crc;
   details.dosDate = info.dosDate;
+  details.method = info.compression_method;
+  details.fullCompressedSize = info.compressed_size;
 
   cached_ = details;
   cachedIndex_ = index;
@@ -256,22 +255,46 @@ int ArchiveReader::Describe(int index, ArchiveItem& item) {
   return result;
 }
 
-int ArchiveReader::CheckTarget(const wchar_t* targetPath, bool absolute,
-                               wchar_t (&full)[kPathUnits]) {
-  if (absolute ? !IsSafeAbsoluteTarget(targetPath) : !IsSafeRelativeTarget(targetPath)) {
-    return kArchiveUnsafeTarget;
-  }
-  const wchar_t* root = absolute ? L"" : root_;
-  if (std::wcslen(root) + std::wcslen(targetPath) >= kPathUnits) return kArchiveNameTooLong;
-  ::wsprintfW(full, L"%s%s", root, targetPath);
-  if (absolute) return kArchiveOk;
-  wchar_t resolved[kPathUnits];
-  const DWORD length = ::GetFullPathNameW(full, kPathUnits, resolved, nullptr);
-  if (length == 0 || length >= kPathUnits) return kArchiveNameTooLong;
+int ArchiveReader::ResolveTarget(const wchar_t* targetPath, std::wstring& relative) {
+  if (!IsSafeRelativeTarget(targetPath)) return kArchiveUnsafeTarget;
+  if (std::wcslen(root_) + std::wcslen(targetPath) >= kPathBufferSize) return kArchiveNameTooLong;
+  wchar_t full[kPathBufferSize];
+  ::wsprintfW(full, L"%s%s", root_, targetPath);
+  // Windows' own reading of the name: '/' and '\' alike, trailing dots and
+  // blanks dropped, empty and "." steps gone.
+  wchar_t resolved[kPathBufferSize];
+  const DWORD length = ::GetFullPathNameW(full, kPathBufferSize, resolved, nullptr);
+  if (length == 0 || length >= kPathBufferSize) return kArchiveNameTooLong;
   if (length <= resolvedRootLength_ ||
       ::CompareStringOrdinal(resolved, static_cast<int>(resolvedRootLength_), resolvedRoot_,
                              static_cast<int>(resolvedRootLength_), TRUE) != CSTR_EQUAL) {
     return kArchiveUnsafeTarget;
+  }
+  relative.assign(resolved + resolvedRootLength_, length - resolvedRootLength_);
+  while (!relative.empty() && relative.back() == L'\\') relative.pop_back();
+  if (relative.empty()) return kArchiveUnsafeTarget;
+  // Characters no Windows file name may hold are refused before any data is
+  // written, as the file they name could never be made.
+  for (const wchar_t c : relative) {
+    if (c < 0x20 || std::wcschr(L"<>\"|?*", c) != nullptr) return kArchiveCannotOpen;
+  }
+  return IsUpdatesOwnName(relative) ? kArchiveUnsafeTarget : kArchiveOk;
+}
+
+int ArchiveReader::Claim(const std::wstring& relative, bool folder) {
+  // Two stored names that Windows takes for one (letter case, '/' or '\',
+  // trailing dots) never land on one file: the first has it. A file and a
+  // folder of one name are refused the same way.
+  const std::wstring key = FoldedName(relative);
+  if (claimedFiles_.count(key) != 0 || (!folder && claimedFolders_.count(key) != 0)) {
+    return kArchiveNameConflict;
+  }
+  for (std::wstring above = ParentOf(key); !above.empty(); above = ParentOf(above)) {
+    if (claimedFiles_.count(above) != 0) return kArchiveNameConflict;
+  }
+  (folder ? claimedFolders_ : claimedFiles_).insert(key);
+  for (std::wstring above = ParentOf(key); !above.empty(); above = ParentOf(above)) {
+    if (!claimedFolders_.insert(above).second) break;
   }
   return kArchiveOk;
 }
@@ -280,181 +303,115 @@ int ArchiveReader::Extract(int index, const wchar_t* targetPath) {
   const int described = ReadDescription(index);
   if (described != kArchiveOk) return described;
   if (targetPath == nullptr) return kArchiveUnsafeTarget;
-  const bool absolute = IsAbsoluteTarget(targetPath);
-  wchar_t full[kPathUnits];
-  const int checked = CheckTarget(targetPath, absolute, full);
-  if (checked != kArchiveOk) return checked;
-
-  const wchar_t* root = absolute ? nullptr : root_;
-  folders_.EnsureRoot(root);
-  const std::size_t targetLength = std::wcslen(targetPath);
-  if ((cached_.item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    folders_.MakeFolderItem(root, targetPath, targetLength);
-    return kArchiveOk;
+  const bool folder = (cached_.item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (IsAbsoluteTarget(targetPath)) {
+    if (!IsSafeAbsoluteTarget(targetPath)) return kArchiveUnsafeTarget;
+    if (folder) {
+      EnsureFolder(nullptr, targetPath);
+      return kArchiveOk;
+    }
+    return ExtractAbsolute(targetPath);
   }
-  std::size_t folderLength = targetLength;
-  while (folderLength > 0 && !IsPathSeparator(targetPath[folderLength - 1])) --folderLength;
-  folders_.MakeFoldersFor(root, targetPath, folderLength);
+  std::wstring relative;
+  const int resolved = ResolveTarget(targetPath, relative);
+  if (resolved != kArchiveOk) return resolved;
   // A file item needs a file name; one that ends in a separator (a folder as
-  // some zip writers store it) has had its folders made, and no file.
-  if (folderLength == targetLength) return kArchiveCannotOpen;
-  if (index < static_cast<int>(overlapping_.size()) && overlapping_[static_cast<std::size_t>(index)]) {
+  // some zip writers store it) gets its folders made, and no file.
+  const std::size_t targetLength = std::wcslen(targetPath);
+  const bool endsAsFolder = IsPathSeparator(targetPath[targetLength - 1]);
+  return ExtractBelowRoot(relative, folder || endsAsFolder);
+}
+
+int ArchiveReader::ExtractBelowRoot(const std::wstring& relative, bool folder) {
+  const int claimed = Claim(relative, folder);
+  if (claimed != kArchiveOk) return claimed;
+  HANDLE handle = nullptr;
+  if (folder) {
+    // A file in a folder item's place stays; it gives way only when a file
+    // item needs the folder.
+    const bool folderItem = (cached_.item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (folderItem) declaredFolders_.insert(FoldedName(relative));
+    const int made = tree_->Folder(relative, true, handle);
+    if (!folderItem) return made == kArchiveOk ? kArchiveCannotOpen : made;
+    return made == kArchiveCannotOpen ? kArchiveOk : made;
+  }
+  const InstallTree::DeclaredFolder declared = [this](const std::wstring& path) {
+    return declaredFolders_.count(FoldedName(path)) != 0;
+  };
+  const Target target = {ParentOf(relative), relative.substr(relative.rfind(L'\\') + 1)};
+  const int made = tree_->Folder(target.folder, true, handle, declared);
+  if (made != kArchiveOk) return made;
+  const std::size_t index = static_cast<std::size_t>(cached_.item.index);
+  if (index < unreadable_.size() && unreadable_[index]) return kArchiveDataUnreadable;
+  return WriteFileItem(*tree_, target, deferred_);
+}
+
+int ArchiveReader::ExtractAbsolute(const wchar_t* targetPath) {
+  // The caller's own path, used as given: its folders are made by name, and
+  // the file is written beside its target there.
+  const std::wstring path = targetPath;
+  const std::size_t separator = path.find_last_of(L"\\/");
+  if (separator == std::wstring::npos || separator + 1 == path.size()) return kArchiveCannotOpen;
+  const std::wstring folder = path.substr(0, separator + 1);
+  EnsureFolder(nullptr, folder.c_str());
+  InstallTree tree(NewRunId());
+  const int opened = tree.OpenRoot(folder);
+  if (opened != kArchiveOk) return opened;
+  const std::size_t index = static_cast<std::size_t>(cached_.item.index);
+  if (index < unreadable_.size() && unreadable_[index]) return kArchiveDataUnreadable;
+  return WriteFileItem(tree, Target{std::wstring(), path.substr(separator + 1)}, false);
+}
+
+int ArchiveReader::WriteFileItem(InstallTree& tree, const Target& target, bool deferred) {
+  const std::wstring full =
+      tree.RootPath() + (target.folder.empty() ? target.name : target.folder + L'\\' + target.name);
+  // A folder in the target's place refuses the item before anything is written.
+  const DWORD existing = ::GetFileAttributesW(full.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return kArchiveCannotOpen;
+  }
+  // The launcher's own running image is never replaced: the new one is
+  // staged beside it for the swap, unless it is that image already.
+  Target placed = target;
+  const auto size = cached_.fullUncompressedSize;
+  const auto crc = static_cast<std::uint32_t>(cached_.crc);
+  if (target.folder.empty() &&
+      ::CompareStringOrdinal(target.name.c_str(), -1, kLauncherFileName, -1, TRUE) == CSTR_EQUAL &&
+      IsRunningImage(full.c_str())) {
+    if (size > 0xFFFFFFFFu) return kArchiveDataUnreadable;
+    if (HasContent(full, size, crc)) return kArchiveOk;
+    placed.name = StagedLauncherName(static_cast<std::uint32_t>(size), crc);
+  }
+  // A size no data of this length could inflate to is a lie, whatever the
+  // disk has room for.
+  if (!IsPlausibleSize(cached_.method, cached_.flags, cached_.fullCompressedSize, size)) {
     return kArchiveDataUnreadable;
   }
-  return WriteFileItem(full, cached_);
-}
-
-int ArchiveReader::WriteFileItem(const wchar_t* fullPath, const Details& details) {
-  int result = writer_.Begin(fullPath, details.item, details.fullUncompressedSize,
-                             static_cast<std::uint32_t>(details.crc));
-  if (result == kArchiveOk) result = CopyItemData(details);
-  if (result == kArchiveOk) result = writer_.Commit();
-  if (result != kArchiveOk) writer_.Discard();
-  return result;
-}
-
-int ArchiveReader::OpenItemData(int index) {
-  CloseItemData();
-  if (::unzOpenCurrentFile(zip_) != UNZ_OK) return kArchiveDataUnreadable;
-  openIndex_ = index;
-  dataStarted_ = false;
-  return kArchiveOk;
-}
-
-int ArchiveReader::CopyItemData(const Details& details) {
-  const int index = details.item.index;
-  if (current_ != index) {
-    const int moved = MoveTo(index);
-    if (moved != kArchiveOk) return moved;
+  // An update never fills the disk of the machine it runs on.
+  if (!reserve_.Claim(tree.RootPath(), size)) return kArchiveWriteFailed;
+  int result = writer_.Begin(tree, placed.folder, placed.name, cached_.item,
+                             cached_.fullUncompressedSize, static_cast<std::uint32_t>(cached_.crc));
+  if (result == kArchiveOk) result = CopyItemData(cached_);
+  Replacement replacement;
+  WrittenItem written;
+  if (result == kArchiveOk) result = writer_.Finish(written);
+  if (result != kArchiveOk) {
+    writer_.Discard();
+    return result;
   }
-  if ((details.flags & 1u) != 0) return CopyEncryptedItemData(details);
-  if (openIndex_ != index || dataStarted_) {
-    const int opened = OpenItemData(index);
-    if (opened != kArchiveOk) return opened;
+  replacement.names = {written.folder, written.temporary, written.target, tree.NextTemporaryName()};
+  replacement.entry = std::move(written.file);
+  if (deferred) {
+    pending_.push_back(std::move(replacement));
+    return kArchiveOk;
   }
-  dataStarted_ = true;
-  if (!outputBuffer_) outputBuffer_.reset(new char[kOutputBufferSize]);
-  for (;;) {
-    const int got = ::unzReadCurrentFile(zip_, outputBuffer_.get(), kOutputBufferSize);
-    if (got < 0) return kArchiveDataUnreadable;
-    if (got == 0) break;
-    const int written = writer_.Write(outputBuffer_.get(), static_cast<DWORD>(got));
-    if (written != kArchiveOk) return written;
+  result = PutInPlace(tree, replacement);
+  if (result != kArchiveOk) {
+    DeleteUnused(tree, replacement);
+    return result;
   }
-  // The writer checks length and CRC-32 before the item takes its place.
-  const int closed = ::unzCloseCurrentFile(zip_);
-  openIndex_ = -1;
-  return closed == UNZ_OK ? kArchiveOk : kArchiveDataUnreadable;
-}
-
-namespace {
-
-// Pairs inflateInit2 with inflateEnd.
-class RawInflater {
- public:
-  RawInflater() { ready_ = ::inflateInit2(&stream_, -MAX_WBITS) == Z_OK; }
-  ~RawInflater() {
-    if (ready_) ::inflateEnd(&stream_);
-  }
-  RawInflater(const RawInflater&) = delete;
-  RawInflater& operator=(const RawInflater&) = delete;
-  bool Ready() const { return ready_; }
-  z_stream& Stream() { return stream_; }
-
- private:
-  z_stream stream_ = {};
-  bool ready_ = false;
-};
-
-// The 12 bytes that open every encrypted item's decrypted data. The last one
-// must match the check byte, or the password (always the empty one) is wrong.
-class EncryptionHeader {
- public:
-  explicit EncryptionHeader(unsigned char checkByte) : checkByte_(checkByte) {}
-
-  // Takes header bytes off the front of data. False once a whole header has
-  // arrived and fails its check.
-  bool Consume(unsigned char*& data, std::size_t& length) {
-    if (length_ == sizeof(bytes_)) return true;
-    std::size_t take = sizeof(bytes_) - length_;
-    if (take > length) take = length;
-    std::memcpy(bytes_ + length_, data, take);
-    length_ += take;
-    data += take;
-    length -= take;
-    return length_ < sizeof(bytes_) || bytes_[sizeof(bytes_) - 1] == checkByte_;
-  }
-  bool Complete() const { return length_ == sizeof(bytes_); }
-
- private:
-  unsigned char bytes_[12] = {};
-  std::size_t length_ = 0;
-  unsigned char checkByte_;
-};
-
-}  // namespace
-
-int ArchiveReader::CopyEncryptedItemData(const Details& details) {
-  // This minizip is built without decryption: it hands over the raw data, and
-  // the decryption, inflation and CRC-32 check happen here.
-  CloseItemData();
-  int method = 0;
-  int level = 0;
-  if (::unzOpenCurrentFile2(zip_, &method, &level, 1) != UNZ_OK) return kArchiveDataUnreadable;
-  openIndex_ = details.item.index;
-  dataStarted_ = true;
-  if (!outputBuffer_) outputBuffer_.reset(new char[kOutputBufferSize]);
-  if (!encryptedInput_) encryptedInput_.reset(new unsigned char[kOutputBufferSize]);
-  RawInflater inflater;
-  if (method == Z_DEFLATED && !inflater.Ready()) return kArchiveDataUnreadable;
-
-  TraditionalDecryptor decryptor;
-  EncryptionHeader header(static_cast<unsigned char>(
-      (details.flags & 8u) != 0 ? (details.dosDate >> 8) & 0xFFu : (details.crc >> 24) & 0xFFu));
-  bool ended = method != Z_DEFLATED;
-  for (;;) {
-    const int got = ::unzReadCurrentFile(zip_, encryptedInput_.get(), kOutputBufferSize);
-    if (got < 0) return kArchiveDataUnreadable;
-    if (got == 0) break;
-    unsigned char* data = encryptedInput_.get();
-    std::size_t length = static_cast<std::size_t>(got);
-    decryptor.Decrypt(data, length);
-    if (!header.Consume(data, length)) return kArchiveBadPassword;
-    if (length == 0) continue;
-    const int written = method == Z_DEFLATED
-                            ? InflateInto(inflater.Stream(), data, length, ended)
-                            : writer_.Write(data, static_cast<DWORD>(length));
-    if (written != kArchiveOk) return written;
-  }
-  CloseItemData();
-  if (!header.Complete() || !ended) return kArchiveDataUnreadable;
-  return kArchiveOk;
-}
-
-int ArchiveReader::InflateInto(z_stream& stream, unsigned char* data, std::size_t length,
-                               bool& ended) {
-  stream.next_in = data;
-  stream.avail_in = static_cast<uInt>(length);
-  // A full output buffer may leave output pending inside inflate even when
-  // all input is used up, so inflate is asked again until it has room left.
-  bool outputFull = false;
-  while (!ended && (stream.avail_in != 0 || outputFull)) {
-    stream.next_out = reinterpret_cast<Bytef*>(outputBuffer_.get());
-    stream.avail_out = kOutputBufferSize;
-    const int inflated = ::inflate(&stream, Z_NO_FLUSH);
-    if (inflated == Z_STREAM_END) {
-      ended = true;
-    } else if (inflated == Z_BUF_ERROR) {
-      break;  // no progress possible: the next input is needed
-    } else if (inflated != Z_OK) {
-      return kArchiveDataUnreadable;
-    }
-    outputFull = stream.avail_out == 0;
-    const DWORD produced = kOutputBufferSize - stream.avail_out;
-    if (produced != 0) {
-      const int written = writer_.Write(outputBuffer_.get(), produced);
-      if (written != kArchiveOk) return written;
-    }
+  if (replacement.replaced) {
+    (void)DeleteLeftover(tree, replacement.names.folder, replacement.names.backup);
   }
   return kArchiveOk;
 }
@@ -507,6 +464,21 @@ int CloseArchive(ArchiveHandle* handle) {
   if (checked != kArchiveOk) return checked;
   delete handle;
   return kArchiveOk;
+}
+
+int BeginArchiveTransaction(ArchiveHandle* handle, std::uint32_t* run) {
+  const int checked = CheckHandle(handle);
+  if (checked != kArchiveOk) return checked;
+  if (run != nullptr) *run = handle->reader->BeginTransaction();
+  else (void)handle->reader->BeginTransaction();
+  return kArchiveOk;
+}
+
+int CommitArchiveTransaction(ArchiveHandle* handle, const ArchiveCommitJournal& journal,
+                             ArchiveCommitReport& report) {
+  const int checked = CheckHandle(handle);
+  if (checked != kArchiveOk) return checked;
+  return handle->reader->Commit(journal, report);
 }
 
 }  // namespace launcher

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <cwctype>
 #include <initializer_list>
 
 #include <zlib.h>
@@ -114,6 +113,16 @@ bool IsSafeAbsoluteTarget(const wchar_t* path) {
   return ComponentsAreSafe(path, start);
 }
 
+bool IsPlausibleSize(unsigned long method, unsigned long flags, std::uint64_t compressed,
+                     std::uint64_t size) {
+  constexpr std::uint64_t kDeflateMostPerByte = 1032;
+  constexpr std::uint64_t kEncryptionHeader = 12;
+  if (method == 0) return size <= compressed;
+  if ((flags & 1u) != 0 && compressed >= kEncryptionHeader) compressed -= kEncryptionHeader;
+  return compressed <= ~std::uint64_t{0} / kDeflateMostPerByte &&
+         size <= compressed * kDeflateMostPerByte + kDeflateMostPerByte;
+}
+
 std::vector<bool> FindOverlappingSpans(std::vector<DataSpan> spans, int count) {
   std::vector<bool> overlapping(count > 0 ? static_cast<std::size_t>(count) : 0, false);
   std::sort(spans.begin(), spans.end(),
@@ -132,17 +141,42 @@ std::vector<bool> FindOverlappingSpans(std::vector<DataSpan> spans, int count) {
   return overlapping;
 }
 
-bool IsExtractionTemporaryName(const wchar_t* name) {
-  if (std::wcsncmp(name, L"~upd", 4) != 0) return false;
-  const wchar_t* at = name + 4;
+bool ParseNumberedName(const wchar_t* name, const wchar_t* prefix, const wchar_t* suffix,
+                       std::uint32_t& first, std::uint32_t& second) {
+  const std::size_t prefixLength = std::wcslen(prefix);
+  if (name == nullptr || std::wcsncmp(name, prefix, prefixLength) != 0) return false;
+  const wchar_t* at = name + prefixLength;
+  std::uint32_t* numbers[2] = {&first, &second};
   for (int part = 0; part < 2; ++part) {
+    std::uint32_t value = 0;
     std::size_t digits = 0;
-    while (std::iswxdigit(at[digits]) && at[digits] < 0x80) ++digits;
+    for (;; ++digits) {
+      const wchar_t c = at[digits];
+      const bool decimal = c >= L'0' && c <= L'9';
+      if (!decimal && !(c >= L'a' && c <= L'f')) break;
+      value = value * 16 + static_cast<std::uint32_t>(decimal ? c - L'0' : c - L'a' + 10);
+    }
     if (digits == 0 || digits > 8) return false;
+    *numbers[part] = value;
     at += digits;
-    if (*at++ != L'.') return false;
+    if (part == 0 && *at++ != L'.') return false;
   }
-  return std::wcscmp(at, L"tmp") == 0;
+  return std::wcscmp(at, suffix) == 0;
+}
+
+std::wstring TemporaryName(std::uint32_t run, std::uint32_t counter) {
+  wchar_t name[32];
+  ::wsprintfW(name, L"~upd%lx.%lx.tmp", static_cast<unsigned long>(run),
+              static_cast<unsigned long>(counter));
+  return name;
+}
+
+bool IsExtractionTemporaryName(const wchar_t* name, std::uint32_t* run) {
+  std::uint32_t runId = 0;
+  std::uint32_t counter = 0;
+  if (!ParseNumberedName(name, L"~upd", L".tmp", runId, counter)) return false;
+  if (run != nullptr) *run = runId;
+  return true;
 }
 
 DWORD MapExternalAttributes(unsigned host, std::uint32_t externalAttributes) {
@@ -152,7 +186,9 @@ DWORD MapExternalAttributes(unsigned host, std::uint32_t externalAttributes) {
   bool system = false;
   bool archive = true;
   // These hosts keep DOS attribute bits in the low half; they decide instead.
-  if (host == 0 || host == 7 || host == 11 || host == 14) {
+  // Windows NTFS (10) and OS/2 HPFS (6) are among them: read as Unix modes
+  // their files would all come out read-only.
+  if (host == 0 || host == 6 || host == 7 || host == 10 || host == 11 || host == 14) {
     readOnly = (externalAttributes & 0x01u) != 0;
     hidden = (externalAttributes & 0x02u) != 0;
     system = (externalAttributes & 0x04u) != 0;

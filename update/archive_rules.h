@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace launcher {
@@ -32,6 +33,12 @@ bool IsSafeAbsoluteTarget(const wchar_t* path);
 // case, alone or before an extension; the component is length units long.
 bool IsReservedDeviceName(const wchar_t* component, std::size_t length);
 
+// Whether size bytes can come out of compressed bytes of data: stored data
+// is as long as it is (plus an encryption header), and deflate never
+// inflates one byte to more than 1032.
+bool IsPlausibleSize(unsigned long method, unsigned long flags, std::uint64_t compressed,
+                     std::uint64_t size);
+
 // Where one item's data lies in the archive file: [start, end).
 struct DataSpan {
   std::uint64_t start;
@@ -43,9 +50,18 @@ struct DataSpan {
 // byte with another item's. Sorts the spans by start, O(n log n).
 std::vector<bool> FindOverlappingSpans(std::vector<DataSpan> spans, int count);
 
-// True for the name of a file the extraction writes before it takes its
-// target's place: "~upd", the process id and a counter in hex, ".tmp".
-bool IsExtractionTemporaryName(const wchar_t* name);
+// Names of the form <prefix><hex>.<hex><suffix>, each number one to eight
+// lowercase hexadecimal digits: the names an update and the launcher's own
+// replacement give the files they write or set aside. first and second
+// receive the numbers.
+bool ParseNumberedName(const wchar_t* name, const wchar_t* prefix, const wchar_t* suffix,
+                       std::uint32_t& first, std::uint32_t& second);
+
+// What an update writes before it takes its place, and what it moves aside:
+// "~upd", the update's run id and a counter in hex, ".tmp".
+std::wstring TemporaryName(std::uint32_t run, std::uint32_t counter);
+// True for such a name; run (when given) receives its run id.
+bool IsExtractionTemporaryName(const wchar_t* name, std::uint32_t* run = nullptr);
 
 // Windows attribute bits for an item made on the given host (the high byte of
 // "version made by") with the given external attributes.

@@ -1,65 +1,76 @@
-// The item writer of the archive layer: how one file item reaches its target.
+// The item writer of the archive layer: how one file item is written beside
+// its target, and the free space an update may use.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
-#include "launcher/base/client_contract.h"
 #include "launcher/base/scoped_resource.h"
 #include "update/archive.h"
 
 namespace launcher {
 
-// Writes the file items of one archive, one at a time: each is written beside
-// its target and takes the target's place only once all of it has arrived
-// intact, so a failed or interrupted item never leaves the installation
-// anything but the file it had, or none. Begin, then Write as the data comes,
-// then Commit; Discard when any step fails.
+class InstallTree;
+
+// A file written and checked, waiting to take its target's place.
+struct WrittenItem {
+  std::wstring folder;     // relative path of the folder that holds it
+  std::wstring temporary;  // the name it was written under
+  std::wstring target;     // the name it is to take
+  ScopedFileHandle file;   // held until it is in place, when there is room for it
+};
+
+// Writes the file items of one archive, one at a time, each into a new file
+// of its own under a temporary name beside its target. Begin, then Write as
+// the data comes, then Finish; Discard when any step fails.
 class ItemWriter {
  public:
   ItemWriter() = default;
   ItemWriter(const ItemWriter&) = delete;
   ItemWriter& operator=(const ItemWriter&) = delete;
+  ~ItemWriter() { Discard(); }
 
-  // Creates the file that item is written to for the full path target. A
-  // read-only file or a folder in the target's place refuses the item, as
-  // does a volume the declared size would leave less than its reserve.
-  [[nodiscard]] int Begin(const wchar_t* target, const ArchiveItem& item,
+  // Creates the file for item in the held folder at folderRelative.
+  [[nodiscard]] int Begin(InstallTree& tree, const std::wstring& folderRelative,
+                          const std::wstring& target, const ArchiveItem& item,
                           std::uint64_t declaredSize, std::uint32_t declaredCrc);
   // Appends data: nothing beyond the declared size is ever written, data
   // that runs on is refused the moment it passes that size.
   [[nodiscard]] int Write(const void* data, DWORD size);
-  // Checks length and CRC-32 against the declared ones, puts the file in the
-  // target's place and gives it the item's times and attributes.
-  [[nodiscard]] int Commit();
-  // Deletes the written file; the target stays as it was.
+  // Checks length and CRC-32 against the declared ones, gives the file the
+  // item's times and attributes and puts its data on disk.
+  [[nodiscard]] int Finish(WrittenItem& written);
+  // Deletes the file written so far.
   void Discard();
 
  private:
-  [[nodiscard]] int CreateBeside(DWORD existingAttributes);
-  [[nodiscard]] bool PutInPlace();
-  void SetTimesAndAttributes();
-  [[nodiscard]] bool FitsFreeSpace(const std::wstring& folder, std::uint64_t size);
-  void RemoveLeftoverTemporaries(const std::wstring& folder);
-
-  // The item being written.
-  ScopedFileHandle out_;
-  wchar_t target_[kPathBufferSize] = {};
-  wchar_t written_[kPathBufferSize] = {};
-  std::size_t folderLength_ = 0;
-  bool inPlace_ = false;  // near the path limit a new file is written under its own name
+  InstallTree* tree_ = nullptr;
+  WrittenItem written_;
   ArchiveItem item_ = {};
   std::uint64_t declaredSize_ = 0;
   std::uint32_t declaredCrc_ = 0;
   std::uint64_t total_ = 0;
   std::uint32_t crc_ = 0;
-
-  // Per folder written to: free bytes as last asked, less what items declared since.
-  std::unordered_map<std::wstring, std::uint64_t> freeSpace_;
-  unsigned temporaryCounter_ = 0;
 };
+
+// The free space an update may still take on the installation's volume: what
+// the volume had when first asked, less what every item claimed since. The
+// last 64 MiB are never taken. The volume is asked again only when the count
+// says no, since other writers may have freed space meanwhile.
+class SpaceReserve {
+ public:
+  [[nodiscard]] bool Claim(const std::wstring& folderOnVolume, std::uint64_t size);
+
+ private:
+  bool known_ = false;
+  std::uint64_t available_ = 0;
+};
+
+// Deletes the file or empty folder open as entry (with DELETE access) and
+// closes the handle. A read-only file loses the attribute first, unless it has
+// other names, which would lose it too. False when it stays (in use, say).
+bool DeleteThroughHandle(ScopedFileHandle& entry);
 
 }  // namespace launcher

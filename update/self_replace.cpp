@@ -1,165 +1,158 @@
 #include "update/self_replace.h"
 
-#include <cstring>
-#include <cwchar>
-#include <string>
 #include <vector>
 
+#include "launcher/base/file_identity.h"
 #include "launcher/base/scoped_resource.h"
 #include "launcher/base/text_helpers.h"
+#include "update/archive.h"
+#include "update/archive_rules.h"
+#include "update/folder_handles.h"
+#include "update/install_tree.h"
+#include "update/replacement.h"
+#include "zlib.h"
 
 namespace launcher {
 namespace {
 
+constexpr wchar_t kStagedPrefix[] = L"~launcher.";
+constexpr wchar_t kStagedSuffix[] = L".exe";
+// What launchers before the staged swap left: "~launcher<pid>.<n>.old".
 constexpr wchar_t kMovedAsidePrefix[] = L"~launcher";
 constexpr wchar_t kMovedAsideSuffix[] = L".old";
-// Enough names for the leftovers of earlier starts that Wine or Windows gave
-// the same process id, and that could not be deleted yet.
-constexpr unsigned kMovedAsideAttempts = 16;
-
-struct FileIdentity {
-  bool known = false;
-  DWORD volumeSerial = 0;
-  DWORD indexHigh = 0;
-  DWORD indexLow = 0;
-};
-
-FileIdentity IdentityOf(const wchar_t* path) {
-  FileIdentity identity;
-  // Attributes only: an image that runs is open without write sharing.
-  ScopedFileHandle file(::CreateFileW(path, FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
-  BY_HANDLE_FILE_INFORMATION information = {};
-  if (!file || !::GetFileInformationByHandle(file.Get(), &information)) return identity;
-  identity.known = true;
-  identity.volumeSerial = information.dwVolumeSerialNumber;
-  identity.indexHigh = information.nFileIndexHigh;
-  identity.indexLow = information.nFileIndexLow;
-  return identity;
-}
 
 std::wstring OwnImagePath() {
   DWORD error = 0;
   return ReadModulePath(nullptr, error);
 }
 
-// Taken once, as early as it is asked for: after this process has moved its
-// image aside, its module path names the new image.
-const FileIdentity& OwnImageIdentity() {
-  static const FileIdentity identity = IdentityOf(OwnImagePath().c_str());
-  return identity;
+struct OwnIdentity {
+  bool known = false;
+  FileIdentity identity;
+};
+
+// Taken once: the image a process started from stays that file whatever
+// names it gets later.
+const OwnIdentity& OwnImageIdentity() {
+  static const OwnIdentity own = [] {
+    OwnIdentity taken;
+    taken.known = ReadFileIdentity(OwnImagePath().c_str(), taken.identity);
+    return taken;
+  }();
+  return own;
 }
 
-bool IsLowerHex(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); }
-
-// Consumes one to eight lowercase hexadecimal digits.
-bool SkipHexNumber(const wchar_t*& text) {
-  const wchar_t* start = text;
-  while (IsLowerHex(*text) && text - start < 8) ++text;
-  return text != start && !IsLowerHex(*text);
-}
-
-std::wstring FolderWithSeparator(const wchar_t* folder) {
-  std::wstring result = folder;
-  if (!result.empty() && !IsPathSeparator(result.back())) result += L'\\';
-  return result;
-}
-
-// What SetFileInformationByHandle needs to rename a file to target.
-std::vector<unsigned char> RenameRequest(const wchar_t* target, bool replace) {
-  const std::size_t nameBytes = std::wcslen(target) * sizeof(wchar_t);
-  std::vector<unsigned char> request(sizeof(FILE_RENAME_INFO) + nameBytes);
-  auto* renameInfo = reinterpret_cast<FILE_RENAME_INFO*>(request.data());
-  renameInfo->ReplaceIfExists = replace ? TRUE : FALSE;
-  renameInfo->RootDirectory = nullptr;
-  renameInfo->FileNameLength = static_cast<DWORD>(nameBytes);
-  // The request's own FileName unit holds the terminator.
-  std::memcpy(renameInfo->FileName, target, nameBytes + sizeof(wchar_t));
-  return request;
-}
-
-bool Rename(HANDLE file, std::vector<unsigned char>& request) {
-  return ::SetFileInformationByHandle(file, FileRenameInfo, request.data(),
-                                      static_cast<DWORD>(request.size())) != FALSE;
+std::uint64_t WriteTimeOf(const WIN32_FIND_DATAW& found) {
+  return (static_cast<std::uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+         found.ftLastWriteTime.dwLowDateTime;
 }
 
 }  // namespace
 
 bool IsRunningImage(const wchar_t* path) {
-  const FileIdentity& own = OwnImageIdentity();
-  if (!own.known || path == nullptr) return false;
-  const FileIdentity other = IdentityOf(path);
-  return other.known && other.volumeSerial == own.volumeSerial &&
-         other.indexHigh == own.indexHigh && other.indexLow == own.indexLow;
+  const OwnIdentity& own = OwnImageIdentity();
+  FileIdentity other;
+  return own.known && path != nullptr && ReadFileIdentity(path, other) && other == own.identity;
 }
 
-bool RenameOpenFile(HANDLE file, const wchar_t* target, bool replace) {
-  std::vector<unsigned char> request = RenameRequest(target, replace);
-  return Rename(file, request);
+std::wstring StagedLauncherName(std::uint32_t size, std::uint32_t crc) {
+  wchar_t name[48];
+  ::wsprintfW(name, L"%s%lx.%lx%s", kStagedPrefix, static_cast<unsigned long>(size),
+              static_cast<unsigned long>(crc), kStagedSuffix);
+  return name;
 }
 
-bool ReplaceRunningImage(HANDLE replacement, const wchar_t* imagePath) {
-  std::size_t folderLength = std::wcslen(imagePath);
-  while (folderLength > 0 && !IsPathSeparator(imagePath[folderLength - 1])) --folderLength;
-  const std::wstring folder(imagePath, folderLength);
+bool ParseStagedLauncherName(const wchar_t* name, std::uint32_t& size, std::uint32_t& crc) {
+  return ParseNumberedName(name, kStagedPrefix, kStagedSuffix, size, crc);
+}
 
-  // Everything is prepared first: the name is missing only between two
-  // renames that follow each other directly.
-  std::vector<unsigned char> takeName = RenameRequest(imagePath, false);
-  std::wstring aside;
-  for (unsigned attempt = 0; attempt < kMovedAsideAttempts; ++attempt) {
-    wchar_t name[48];
-    ::wsprintfW(name, L"%s%lx.%x%s", kMovedAsidePrefix, ::GetCurrentProcessId(), attempt,
-                kMovedAsideSuffix);
-    aside = folder + name;
-    if (aside.size() >= MAX_PATH) return false;
-    if (::MoveFileExW(imagePath, aside.c_str(), 0)) break;
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
-    aside.clear();
+bool HasContent(const std::wstring& path, std::uint64_t size, std::uint32_t crc) {
+  // Read while it may be running: a running image is shared for reading.
+  const ScopedFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  LARGE_INTEGER length = {};
+  if (!file || !::GetFileSizeEx(file.Get(), &length) ||
+      static_cast<std::uint64_t>(length.QuadPart) != size) {
+    return false;
   }
-  if (aside.empty()) return false;
-  if (Rename(replacement, takeName)) return true;
-
-  // The old image takes its name back; should even that fail, a copy of it
-  // does, since a running image can still be read.
-  if (!::MoveFileExW(aside.c_str(), imagePath, 0)) ::CopyFileW(aside.c_str(), imagePath, TRUE);
-  return false;
+  std::vector<unsigned char> buffer(65536);
+  uLong sum = ::crc32(0L, Z_NULL, 0);
+  DWORD got = 0;
+  while (::ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) &&
+         got > 0) {
+    sum = ::crc32(sum, buffer.data(), got);
+  }
+  return static_cast<std::uint32_t>(sum) == crc;
 }
 
-bool IsMovedAsideImageName(const wchar_t* name) {
-  const std::size_t prefixLength = std::wcslen(kMovedAsidePrefix);
-  if (name == nullptr || std::wcsncmp(name, kMovedAsidePrefix, prefixLength) != 0) return false;
-  const wchar_t* rest = name + prefixLength;
-  if (!SkipHexNumber(rest) || *rest++ != L'.' || !SkipHexNumber(rest)) return false;
-  return std::wcscmp(rest, kMovedAsideSuffix) == 0;
+bool IsWholeStagedImage(const std::wstring& path) {
+  const std::size_t separator = path.find_last_of(L"\\/");
+  std::uint32_t size = 0;
+  std::uint32_t crc = 0;
+  return ParseStagedLauncherName(
+             path.c_str() + (separator == std::wstring::npos ? 0 : separator + 1), size, crc) &&
+         HasContent(path, size, crc);
 }
 
-void RemoveMovedAsideImages(const wchar_t* folder) {
-  if (folder == nullptr) return;
-  const std::wstring base = FolderWithSeparator(folder);
-  const std::wstring pattern = base + kMovedAsidePrefix + L"*" + kMovedAsideSuffix;
+std::wstring TakeStagedLauncher(const std::wstring& folder) {
+  InstallTree tree(NewRunId());
+  if (tree.OpenRoot(folder) != kArchiveOk) return std::wstring();
   WIN32_FIND_DATAW found = {};
-  ScopedFindHandle find(::FindFirstFileW(pattern.c_str(), &found));
-  if (!find) return;
+  ScopedFindHandle find(::FindFirstFileW((folder + kMovedAsidePrefix + L"*").c_str(), &found));
+  if (!find) return std::wstring();
+  std::wstring newest;
+  std::uint64_t newestTime = 0;
+  std::vector<std::wstring> obsolete;
   do {
-    // The pattern also matches short names and longer extensions.
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        !IsMovedAsideImageName(found.cFileName)) {
-      continue;
+    std::uint32_t first = 0;
+    std::uint32_t second = 0;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    if (ParseNumberedName(found.cFileName, kMovedAsidePrefix, kMovedAsideSuffix, first, second)) {
+      obsolete.push_back(found.cFileName);
+    } else if (ParseStagedLauncherName(found.cFileName, first, second)) {
+      // The newest whole image stays; a damaged or an older one goes.
+      const bool newer = newest.empty() || WriteTimeOf(found) > newestTime;
+      if (newer && IsWholeStagedImage(folder + found.cFileName)) {
+        if (!newest.empty()) obsolete.push_back(newest);
+        newest = found.cFileName;
+        newestTime = WriteTimeOf(found);
+      } else {
+        obsolete.push_back(found.cFileName);
+      }
     }
-    ::DeleteFileW((base + found.cFileName).c_str());
   } while (::FindNextFileW(find.Get(), &found));
+  // One that still runs (a swap in progress, say) stays for a later start.
+  for (const std::wstring& name : obsolete) (void)DeleteLeftover(tree, std::wstring(), name);
+  return newest.empty() ? std::wstring() : folder + newest;
 }
 
-void RemoveMovedAsideImages() {
-  // The image's identity is taken now, before this start renames anything.
-  OwnImageIdentity();
-  const std::wstring image = OwnImagePath();
-  const std::size_t separator = image.find_last_of(L"\\/");
-  if (separator == std::wstring::npos) return;
-  RemoveMovedAsideImages(image.substr(0, separator + 1).c_str());
+DWORD SwapInStagedLauncher(const std::wstring& staged) {
+  const std::size_t separator = staged.find_last_of(L"\\/");
+  if (separator == std::wstring::npos) return ERROR_INVALID_NAME;
+  const std::wstring target = staged.substr(0, separator + 1) + kLauncherFileName;
+  // A read-only launcher.exe would refuse the rename. Only a plain file of
+  // its own name loses the attribute: a link is not followed, and a file with
+  // other names would lose it everywhere.
+  InstallTree tree(NewRunId());
+  ScopedFileHandle installed;
+  const OpenRequest request = {FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                               FILE_NON_DIRECTORY_FILE, 0};
+  FileFacts facts;
+  if (tree.OpenRoot(staged.substr(0, separator + 1)) == kArchiveOk &&
+      OpenInFolder(tree.Root(), kLauncherFileName, request, installed) == ERROR_SUCCESS &&
+      tree.IsPlainEntryAt(installed.Get(), std::wstring(), kLauncherFileName) &&
+      ReadFileFacts(installed.Get(), facts) && facts.links == 1 &&
+      (facts.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    (void)SetAttributes(installed.Get(), facts.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  }
+  installed.Reset();
+  if (::MoveFileExW(staged.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return ERROR_SUCCESS;
+  }
+  return ::GetLastError();
 }
 
 }  // namespace launcher

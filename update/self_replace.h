@@ -1,36 +1,46 @@
-// How an update reaches the launcher's own image. A running image cannot be
-// overwritten or deleted, but it can be renamed: it is moved aside under a name
-// of the launcher's own in the same folder, the new image takes its name, and a
-// later start deletes what was moved aside once nothing runs from it.
+// How an update reaches the launcher's own image without a moment in which
+// launcher.exe is missing. A running image can be neither replaced nor
+// deleted, and moving it aside would leave the name empty until the next
+// rename. So the update writes the new image beside it under a name that
+// records its size and CRC-32, checks it and puts it on disk like every
+// item; a process started from that staged image (the swap) then waits for
+// the old launcher to end and renames itself over launcher.exe in one step.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
+#include <string>
+
 namespace launcher {
 
-// Whether the file at path is the image this process runs from: the same volume
-// serial number and file index, whatever name either is reached by.
+constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
+
+// Whether the file at path is the image this process runs from: the same
+// volume serial number and file index, whatever name either is reached by.
 bool IsRunningImage(const wchar_t* path);
 
-// Renames the file open as file (with DELETE access) to target, replacing a
-// file there only when replace is set.
-[[nodiscard]] bool RenameOpenFile(HANDLE file, const wchar_t* target, bool replace);
+// "~launcher.<size>.<crc>.exe", both in hexadecimal.
+std::wstring StagedLauncherName(std::uint32_t size, std::uint32_t crc);
+bool ParseStagedLauncherName(const wchar_t* name, std::uint32_t& size, std::uint32_t& crc);
 
-// Moves the image at imagePath aside and renames replacement into its place.
-// When the new image cannot take the name, the old one gets it back, so the
-// name always leads to a launcher.
-[[nodiscard]] bool ReplaceRunningImage(HANDLE replacement, const wchar_t* imagePath);
+// Whether the file at path has this size and CRC-32.
+bool HasContent(const std::wstring& path, std::uint64_t size, std::uint32_t crc);
 
-// Whether name is one that ReplaceRunningImage gives an image it moves aside:
-// "~launcher", a hexadecimal process id, ".", a hexadecimal count, ".old".
-bool IsMovedAsideImageName(const wchar_t* name);
+// Whether the file at path has the size and CRC-32 its staged name records.
+bool IsWholeStagedImage(const std::wstring& path);
 
-// Deletes the images that earlier starts moved aside in folder (with or without
-// a trailing separator). One that still runs cannot be deleted and waits for a
-// later start; no other file is touched.
-void RemoveMovedAsideImages(const wchar_t* folder);
+// The staged launcher image of folder (with a trailing separator) to swap in:
+// the newest whole one. Every other staged image, a damaged one and the
+// images that earlier launchers moved aside ("~launcher<pid>.<n>.old") are
+// deleted where nothing runs from them, read-only ones too. Empty when there
+// is none.
+std::wstring TakeStagedLauncher(const std::wstring& folder);
 
-// The same for the folder of this process's own image.
-void RemoveMovedAsideImages();
+// Renames the staged image at staged over launcher.exe of its folder in one
+// step, written through to disk. A read-only launcher.exe loses the
+// attribute first. A Win32 error code: ERROR_ACCESS_DENIED or a sharing
+// violation while launcher.exe still runs.
+DWORD SwapInStagedLauncher(const std::wstring& staged);
 
 }  // namespace launcher

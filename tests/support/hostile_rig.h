@@ -33,8 +33,8 @@ void Populate(const std::wstring& installation, const CorpusCase& corpusCase);
 // a launch, and for temporary files an extraction left behind.
 void ExpectInstallationOutcome(const std::wstring& installation, const CorpusCase& corpusCase);
 
-// Files an extraction writes before they take their place ("~upd...") that
-// are still below the installation.
+// What an update writes before it takes its place ("~upd...": files and
+// staged folders) and its journal, still below the installation.
 std::vector<std::wstring> TemporaryLeftovers(const std::wstring& installation);
 
 // Every file and folder below a root, by relative path: the bytes of files,

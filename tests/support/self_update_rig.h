@@ -1,7 +1,11 @@
 // Shared by the suites in which the real launcher replaces its own image: an
-// installation with such an update staged, and the images it moves aside.
+// installation with such an update staged, the launcher images it stages,
+// and the wait for the swap that puts one in place.
 #pragma once
 
+#include <windows.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,10 +25,12 @@ inline std::wstring InstallWithStagedUpdate(const testing_support::TestFolder& f
   return launcher;
 }
 
-inline std::size_t MovedAsideImageCount(const std::wstring& folder) {
+inline std::size_t StagedImageCount(const std::wstring& folder) {
   std::size_t count = 0;
   for (const std::wstring& name : update_testing::FolderEntries(folder)) {
-    if (launcher::IsMovedAsideImageName(name.c_str())) ++count;
+    std::uint32_t size = 0;
+    std::uint32_t crc = 0;
+    if (launcher::ParseStagedLauncherName(name.c_str(), size, crc)) ++count;
   }
   return count;
 }
@@ -35,6 +41,16 @@ inline std::vector<char> BuiltLauncherImage() {
 }
 inline std::vector<char> NewLauncherImage() {
   return testing_support::ReadFileBytes(update_testing::FixturePath(L"launcher_new.exe", update_testing::Fixtures::kSystem));
+}
+
+// The swap runs after the launcher has ended: true once path holds image.
+inline bool WaitForImage(const std::wstring& path, const std::vector<char>& image,
+                         DWORD timeoutMs = 15000) {
+  for (DWORD waited = 0;; waited += 50) {
+    if (testing_support::ReadFileBytes(path) == image) return true;
+    if (waited >= timeoutMs) return false;
+    ::Sleep(50);
+  }
 }
 
 }  // namespace system_testing

@@ -220,8 +220,9 @@ KillableRun::KillableRun(const std::wstring& commandLine, const std::wstring& wo
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  // Suspended until it is in the job, so that nothing it starts escapes.
-  if (!CreateTestProcess(commandLine, workingFolder, CREATE_SUSPENDED, nullptr, false, startup,
+  // Suspended until it is in the job, so that nothing it starts escapes. It
+  // inherits what the test made inheritable (a process handle to wait for).
+  if (!CreateTestProcess(commandLine, workingFolder, CREATE_SUSPENDED, nullptr, true, startup,
                          info)) {
     return;
   }

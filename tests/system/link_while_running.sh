@@ -97,7 +97,9 @@ case "$SCENARIO" in
     check "only the new client runs" 1 "$(running_clients)"
     check "the new client's parameters" 'room=2"' "$(newest_parameters)"
     check "registered again" "\"$LAUNCHER_WIN\" \"%1\"" "$(open_command)"
-    check "two log records" $'class path: vorlan.exe\npar: room=2"' "$(stderr_records)"
+    # The staged "update" is no archive: it is refused, and says so.
+    check "the launch's records" $'class path: vorlan.exe\npar: room=2"\nupdate archive refused: 0x200' \
+      "$(stderr_records)"
     check "the staged update was taken" "no" "$([ -e "$WORK/temp/update.zip" ] && echo yes || echo no)"
     sleep 0.3  # a message sent by mistake has had time to be recorded
     check "no pipe message" "" "$(pipe_messages_hex)"
@@ -111,7 +113,9 @@ case "$SCENARIO" in
     check "only the new client runs" 1 "$(running_clients)"
     check "the new client's parameters" 'room=3"' "$(newest_parameters)"
     check "registered again" "\"$LAUNCHER_WIN\" \"%1\"" "$(open_command)"
-    check "two log records" $'class path: vorlan.exe\npar: room=3"' "$(stderr_records)"
+    # The staged "update" is no archive: it is refused, and says so.
+    check "the launch's records" $'class path: vorlan.exe\npar: room=3"\nupdate archive refused: 0x200' \
+      "$(stderr_records)"
     sleep 0.3
     check "no pipe message" "" "$(pipe_messages_hex)"
     ;;

@@ -51,21 +51,22 @@ TEST_F(SelfUpdate, ANewLauncherReplacesTheRunningOneOnlyWhenItArrivedIntact) {
     ASSERT_EQ(clients.size(), 1u);
     EXPECT_EQ(ParametersOf(clients[0]), L"room=1");
     EndAllClients();
-    const std::vector<char> image = ReadFileBytes(launcher);
-    EXPECT_TRUE(image == (intact ? newImage_ : oldImage_));
+    // The swap takes the name once the launcher has ended; a damaged image
+    // never gets that far.
+    EXPECT_TRUE(WaitForImage(launcher, intact ? newImage_ : oldImage_));
     // The other items arrive either way, and the protocol still opens the
     // launcher by its own name.
     EXPECT_EQ(ReadText(folder / L"data\\notes.txt"), "next build\n");
     EXPECT_EQ(ReadOpenCommand().data, OpenCommandFor(launcher));
-    EXPECT_EQ(MovedAsideImageCount(folder.Path()), intact ? 1u : 0u);
+    const std::vector<std::wstring> installed = {L"data", L"launcher.exe", L"temp", L"vorlan.exe"};
+    EXPECT_EQ(FolderEntries(folder.Path()), installed);
 
-    // The next start runs the image now in place and clears the old one away.
+    // The next start runs the image now in place, and stages nothing.
     Launch(launcher, records.Path());
     EXPECT_EQ(WaitForClients(records.Path(), 2).size(), 2u);
     EndAllClients();
-    EXPECT_TRUE(ReadFileBytes(launcher) == image);
-    EXPECT_EQ(FolderEntries(folder.Path()),
-              (std::vector<std::wstring>{L"data", L"launcher.exe", L"temp", L"vorlan.exe"}));
+    EXPECT_TRUE(ReadFileBytes(launcher) == (intact ? newImage_ : oldImage_));
+    EXPECT_EQ(FolderEntries(folder.Path()), installed);
   }
 }
 
@@ -84,20 +85,17 @@ TEST_F(SelfUpdate, TwoLaunchersAtOnceNeverLoseTheLauncher) {
   ASSERT_NE(second, 0u);
   for (DWORD waited = 0; (IsProcessRunning(first) || IsProcessRunning(second)) && waited < 30000;
        waited += 50) {
+    const std::vector<char> image = ReadFileBytes(launcher);
+    ASSERT_TRUE(image == oldImage_ || image == newImage_);
     ::Sleep(50);
   }
   EndAllClients();
-  const std::vector<char> image = ReadFileBytes(launcher);
-  EXPECT_TRUE(image == oldImage_ || image == newImage_);
-
-  for (int start = 0; start < 3 && (ReadFileBytes(launcher) != newImage_ ||
-                                    MovedAsideImageCount(folder.Path()) != 0);
-       ++start) {
+  for (int start = 0; start < 3 && !WaitForImage(launcher, newImage_); ++start) {
     Launch(launcher, records.Path());
     EndAllClients();
   }
   EXPECT_TRUE(ReadFileBytes(launcher) == newImage_);
-  EXPECT_EQ(MovedAsideImageCount(folder.Path()), 0u);
+  EXPECT_EQ(StagedImageCount(folder.Path()), 0u);
 }
 
 }  // namespace

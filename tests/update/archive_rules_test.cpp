@@ -105,7 +105,7 @@ TEST(ArchiveAttributes, HostDecidesWhichHalfOfTheExternalAttributesCounts) {
       {3, 0x00000000u, 0x21},  {3, 0x81A40001u, 0x20},  // low half ignored for Unix
       {0, 0x21u, 0x21},        {0, 0x10u, 0x10},        {0, 0x81A40000u, 0x00},
       {7, 0x02u, 0x02},        {11, 0x26u, 0x26},        {14, 0x07u, 0x07},
-      {6, 0x02u, 0x21},  // HPFS is not one of the DOS-bit hosts
+      {6, 0x02u, 0x02},        {10, 0x20u, 0x20},        {10, 0x01u, 0x01},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(launcher::MapExternalAttributes(c.host, c.external), c.attributes)

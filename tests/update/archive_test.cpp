@@ -387,34 +387,34 @@ TEST_F(ArchiveReplacement, AnUnreadableLocalExtraFieldIsRefused) {
   ExpectOldFileUntouched();
 }
 
-TEST_F(ArchiveReplacement, AReadOnlyInstalledFileStaysAsItWas) {
-  ASSERT_TRUE(::SetFileAttributesW(Root(L"app\\data.bin").c_str(), FILE_ATTRIBUTE_READONLY));
-  Open(L"first.zip");
-  EXPECT_EQ(Extract(0), kArchiveCannotOpen);
-  EXPECT_EQ(ReadText(Root(L"app\\data.bin")), oldData_);
-  EXPECT_NE(Attributes(Root(L"app\\data.bin")) & FILE_ATTRIBUTE_READONLY, 0u);
-  EXPECT_EQ(FolderEntries(Root(L"app")), std::vector<std::wstring>{L"data.bin"});
-}
-
-TEST_F(ArchiveReplacement, AnInstalledFileInUseStaysAsItWas) {
+TEST_F(ArchiveReplacement, AnInstalledFileInUseStaysAsItWasForALaterStart) {
   {
     const launcher::ScopedFileHandle busy(::CreateFileW(
         Root(L"app\\data.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(busy);
     Open(L"first.zip");
-    EXPECT_EQ(Extract(0), kArchiveCannotOpen);
+    EXPECT_EQ(Extract(0), kArchiveTargetBusy);
+    EXPECT_TRUE(IsTransientArchiveResult(kArchiveTargetBusy));
   }
   EXPECT_EQ(ReadText(Root(L"app\\data.bin")), oldData_);
   EXPECT_EQ(FolderEntries(Root(L"app")), std::vector<std::wstring>{L"data.bin"});
 }
 
-TEST_F(ArchiveReplacement, AHiddenInstalledFileIsReplaced) {
-  ASSERT_TRUE(::SetFileAttributesW(Root(L"app\\data.bin").c_str(),
-                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-  Open(L"first.zip");
-  EXPECT_EQ(Extract(0), kArchiveOk);
-  EXPECT_EQ(ReadText(Root(L"app\\data.bin")).substr(0, 14), "first version\n");
-  EXPECT_EQ(Attributes(Root(L"app\\data.bin")), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+// Installers replace read-only, hidden and system files; the new file has the
+// attributes its item gives.
+TEST_F(ArchiveReplacement, ReadOnlyHiddenAndSystemInstalledFilesAreReplaced) {
+  CopyFixture(L"first.zip", Root(L"archive.zip"));
+  for (const DWORD installed : {DWORD{FILE_ATTRIBUTE_READONLY},
+                                DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}) {
+    testing_support::WriteFileBytes(Root(L"app\\data.bin"), oldData_);
+    ASSERT_TRUE(::SetFileAttributesW(Root(L"app\\data.bin").c_str(), installed));
+    ScopedArchive archive;
+    ASSERT_EQ(OpenArchive(L"archive.zip", archive.Receive()), kArchiveOk);
+    EXPECT_EQ(ExtractArchiveItem(archive.Get(), 0, L"app/data.bin"), kArchiveOk) << installed;
+    EXPECT_EQ(ReadText(Root(L"app\\data.bin")).substr(0, 14), "first version\n");
+    EXPECT_EQ(Attributes(Root(L"app\\data.bin")), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(FolderEntries(Root(L"app")), std::vector<std::wstring>{L"data.bin"});
+  }
 }
 
 // --- Archives written by Info-ZIP zip and 7z ----------------------------------

@@ -1,7 +1,7 @@
 // The pieces of a launcher update that reaches the launcher itself, on real
-// files: which file is the running image, the swap and its undo, and the
-// removal of images moved aside by earlier starts. The whole road, with the
-// real launcher replacing itself, is in the system suites.
+// files: which file is the running image, the staged images a start takes or
+// deletes, and the swap's rename. The whole road, with the real launcher
+// replacing itself, is in the system suites.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,6 +11,7 @@
 #include "tests/support/test_support.h"
 #include "tests/support/update_test_support.h"
 #include "update/self_replace.h"
+#include "zlib.h"
 
 namespace {
 
@@ -55,54 +56,31 @@ TEST(SelfReplace, TheRunningImageIsKnownByIdentityNotByName) {
   }
 }
 
-// The swap itself needs no running image: a plain file stands in for it. A
-// replacement that cannot be renamed makes the second step fail: Windows
-// refuses a file handle without the right to delete, Wine does not, so a
-// handle that is no file at all stands in for it.
-TEST(SelfReplace, TheNewImageTakesTheNameOrTheOldOneKeepsIt) {
-  for (const bool renamable : {true, false}) {
-    SCOPED_TRACE(renamable ? "renamable" : "not renamable");
-    TestFolder folder;
-    const std::wstring image = folder / L"launcher.exe";
-    WriteFileBytes(image, "old image");
-    WriteFileBytes(folder / L"new.tmp", "new image");
-    ScopedFileHandle replacement(::CreateFileW((folder / L"new.tmp").c_str(),
-                                               GENERIC_READ | DELETE, 0, nullptr,
-                                               OPEN_EXISTING, 0, nullptr));
-    ScopedHandle notAFile(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    ASSERT_TRUE(replacement && notAFile);
-
-    EXPECT_EQ(ReplaceRunningImage(renamable ? replacement.Get() : notAFile.Get(), image.c_str()),
-              renamable);
-    replacement.Reset();
-    EXPECT_EQ(ReadText(image), renamable ? "new image" : "old image");
-    std::vector<std::wstring> entries = FolderEntries(folder.Path());
-    if (renamable) {
-      // The old image waits beside the new one under a name of the launcher's own.
-      ASSERT_EQ(entries.size(), 2u);
-      EXPECT_TRUE(IsMovedAsideImageName(entries[1].c_str()));
-      EXPECT_EQ(ReadText(folder / entries[1]), "old image");
-      entries.pop_back();
-    } else {
-      EXPECT_EQ(ReadText(folder / L"new.tmp"), "new image");
-    }
-    EXPECT_EQ(entries[0], L"launcher.exe");
-    EXPECT_EQ(entries.size(), renamable ? 1u : 2u);
-  }
-}
-
-TEST(SelfReplace, OnlyImagesMovedAsideAreRemovedAndOnlyOnceNothingRunsFromThem) {
+// What the update stages and what the swap puts in place, on plain files: a
+// whole staged image is taken, the newest of several; damaged and older ones
+// and what earlier launchers moved aside are deleted, unless something runs
+// from them; other names stay.
+TEST(SelfReplace, TheNewestWholeStagedImageIsTakenAndOnlyStaleImagesGo) {
   TestFolder folder;
+  const std::string image = "a new launcher image";
+  const auto crc = static_cast<std::uint32_t>(
+      ::crc32(0, reinterpret_cast<const Bytef*>(image.data()), static_cast<uInt>(image.size())));
+  const std::wstring whole = StagedLauncherName(static_cast<std::uint32_t>(image.size()), crc);
+  const std::wstring older = StagedLauncherName(static_cast<std::uint32_t>(image.size()), crc ^ 1);
+  std::uint32_t size = 0;
+  std::uint32_t parsedCrc = 0;
+  ASSERT_TRUE(ParseStagedLauncherName(whole.c_str(), size, parsedCrc));
+  EXPECT_EQ(size, image.size());
+  EXPECT_EQ(parsedCrc, crc);
+  WriteFileBytes(folder / whole, image);
+  WriteFileBytes(folder / older, image);  // its name records another CRC-32
   const wchar_t* const removed[] = {L"~launcher1f.0.old", L"~launcherabcdef01.f.old"};
-  const wchar_t* const kept[] = {
-      L"~launcher.old",          L"~launcher1f.old",      L"~launcher1f..old",
-      L"~launcherxyz.0.old",     L"~launcher1f.0.old.txt", L"~launcher1f.0.oldx",
-      L"~launcher123456789.0.old", L"~upd1f.0.tmp",       L"launcher.exe",
-      L"~launcher2A.0.old",
-  };
+  const wchar_t* const kept[] = {L"~launcher.old", L"~launcher1f.old", L"~launcher1f..old",
+                                 L"~launcher1f.0.old.txt", L"~launcher123456789.0.old",
+                                 L"~launcher.1.2.txt", L"~launcher2A.0.old", L"launcher.exe"};
   for (const wchar_t* name : removed) WriteFileBytes(folder / name, "old image");
   for (const wchar_t* name : kept) WriteFileBytes(folder / name, "other");
-  ASSERT_TRUE(::CreateDirectoryW((folder / L"~launcher2.0.old").c_str(), nullptr));
+  ASSERT_TRUE(::SetFileAttributesW((folder / removed[0]).c_str(), FILE_ATTRIBUTE_READONLY));
   // An image moved aside that another launcher still runs from.
   const std::wstring running = folder / L"~launcher3.0.old";
   ASSERT_TRUE(::CopyFileW((BinFolder() + L"\\vorlan.exe").c_str(), running.c_str(), FALSE));
@@ -111,20 +89,45 @@ TEST(SelfReplace, OnlyImagesMovedAsideAreRemovedAndOnlyOnceNothingRunsFromThem) 
   ASSERT_NE(client, 0u);
   ASSERT_FALSE(testing_support::WaitForClients(folder.Path(), 1).empty());
 
-  RemoveMovedAsideImages(folder.Path().c_str());
+  EXPECT_EQ(TakeStagedLauncher(folder.Path() + L"\\"), folder / whole);
+  EXPECT_FALSE(FileExists(folder / older));
   for (const wchar_t* name : removed) EXPECT_FALSE(FileExists(folder / name)) << name;
   for (const wchar_t* name : kept) EXPECT_EQ(ReadText(folder / name), "other") << name;
-  EXPECT_TRUE(testing_support::FolderExists(folder / L"~launcher2.0.old"));
   EXPECT_TRUE(FileExists(running));
-
   {
     ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, client));
     ASSERT_TRUE(process);
     ::TerminateProcess(process.Get(), 0);
     ::WaitForSingleObject(process.Get(), 10000);
   }
-  RemoveMovedAsideImages((folder.Path() + L"\\").c_str());
+  EXPECT_EQ(TakeStagedLauncher(folder.Path() + L"\\"), folder / whole);
   EXPECT_FALSE(FileExists(running));
+}
+
+// The swap is one rename over launcher.exe: refused while launcher.exe runs,
+// done once it has ended, a read-only launcher.exe included.
+TEST(SelfReplace, TheSwapRenamesOverLauncherExeOnceNothingRunsFromIt) {
+  TestFolder folder;
+  const std::wstring launcher = folder / L"launcher.exe";
+  ASSERT_TRUE(::CopyFileW((BinFolder() + L"\\vorlan.exe").c_str(), launcher.c_str(), FALSE));
+  const std::wstring staged = folder / StagedLauncherName(5, 0x1234);
+  WriteFileBytes(staged, "stage");
+  const DWORD running = testing_support::StartProcess(L"\"" + launcher + L"\"", folder.Path(),
+                                                      {{L"VORLAN_PIPE", L"0"}});
+  ASSERT_NE(running, 0u);
+  ASSERT_FALSE(testing_support::WaitForClients(folder.Path(), 1).empty());
+  EXPECT_NE(SwapInStagedLauncher(staged), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_TRUE(FileExists(staged));
+  {
+    ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, running));
+    ASSERT_TRUE(process);
+    ::TerminateProcess(process.Get(), 0);
+    ::WaitForSingleObject(process.Get(), 10000);
+  }
+  ASSERT_TRUE(::SetFileAttributesW(launcher.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(SwapInStagedLauncher(staged), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(ReadText(launcher), "stage");
+  EXPECT_FALSE(FileExists(staged));
 }
 
 }  // namespace

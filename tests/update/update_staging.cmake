@@ -23,6 +23,8 @@ launcher_add_test(update_staging_tests
     ${CMAKE_CURRENT_LIST_DIR}/staged_update_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/self_replace_test.cpp
   FIXTURES update_archives)
+# CRC-32s of test data, as the update computes them.
+target_link_libraries(update_staging_tests PRIVATE third_party_minizip)
 
 launcher_add_test(update_launch_tests
   SOURCES
@@ -33,3 +35,8 @@ launcher_add_test(update_launch_tests
 foreach(suite IN ITEMS update_staging_tests update_launch_tests)
   add_dependencies(${suite} update_step)
 endforeach()
+
+# Links and hard links planted in the installation, through the real launcher.
+add_test(NAME update_planted_links
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/planted_links.sh ${CMAKE_BINARY_DIR}/bin)
+set_tests_properties(update_planted_links PROPERTIES RESOURCE_LOCK machine_state TIMEOUT 300)

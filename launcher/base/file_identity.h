@@ -1,0 +1,29 @@
+// Which file a handle or a path leads to: the volume's serial number and the
+// file's index on that volume. Two names lead to one file when both agree,
+// whatever the names say (letter case, 8.3 aliases, links).
+#pragma once
+
+#include <windows.h>
+
+namespace launcher {
+
+struct FileIdentity {
+  DWORD volumeSerial = 0;
+  DWORD indexHigh = 0;
+  DWORD indexLow = 0;
+
+  bool operator==(const FileIdentity& other) const {
+    return volumeSerial == other.volumeSerial && indexHigh == other.indexHigh &&
+           indexLow == other.indexLow;
+  }
+  bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+
+// False when the handle's information cannot be read.
+[[nodiscard]] bool ReadFileIdentity(HANDLE file, FileIdentity& identity);
+
+// The path is opened for its attributes only, refusing no sharing, so a
+// running image or a folder answers too.
+[[nodiscard]] bool ReadFileIdentity(const wchar_t* path, FileIdentity& identity);
+
+}  // namespace launcher

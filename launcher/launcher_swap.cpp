@@ -1,0 +1,114 @@
+#include "launcher/launcher_swap.h"
+
+#include <cwchar>
+
+#include "launcher/base/file_identity.h"
+#include "launcher/base/scoped_resource.h"
+#include "launcher/base/text_helpers.h"
+#include "log/process_logger.h"
+#include "update/self_replace.h"
+
+namespace launcher {
+namespace {
+
+constexpr wchar_t kSwapSwitch[] = L"--swap-after ";
+constexpr DWORD kSwapRetryPauseMs = 100;
+
+std::wstring OwnImagePath() {
+  DWORD error = 0;
+  return ReadModulePath(nullptr, error);
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+  const std::size_t separator = path.find_last_of(L"\\/");
+  return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+// The handle of the launcher to wait for, as the command line gives it: null
+// when there is none, or when it is no process running launcher.exe beside
+// this image (a handle value any parent could have written).
+HANDLE LauncherToWaitFor(const wchar_t* tail, const std::wstring& ownImage) {
+  if (tail == nullptr || std::wcsncmp(tail, kSwapSwitch, std::wcslen(kSwapSwitch)) != 0) {
+    return nullptr;
+  }
+  wchar_t* end = nullptr;
+  const unsigned long long value = std::wcstoull(tail + std::wcslen(kSwapSwitch), &end, 16);
+  if (end == nullptr || *end != L'\0' || value == 0) return nullptr;
+  // Handles fit 32 bits, whatever the image: the value went out as one.
+  if (value > 0xFFFFFFFFull) return nullptr;
+  const HANDLE launcher = ULongToHandle(static_cast<unsigned long>(value));
+  wchar_t image[MAX_PATH * 4] = {};
+  DWORD length = MAX_PATH * 4;
+  FileIdentity started;
+  FileIdentity expected;
+  const std::wstring target =
+      ownImage.substr(0, ownImage.size() - FileNameOf(ownImage).size()) + kLauncherFileName;
+  if (!::QueryFullProcessImageNameW(launcher, 0, image, &length) ||
+      !ReadFileIdentity(image, started) || !ReadFileIdentity(target.c_str(), expected) ||
+      started != expected) {
+    return nullptr;
+  }
+  return launcher;
+}
+
+}  // namespace
+
+bool IsStagedLauncherProcess() {
+  std::uint32_t size = 0;
+  std::uint32_t crc = 0;
+  return ParseStagedLauncherName(FileNameOf(OwnImagePath()).c_str(), size, crc);
+}
+
+std::wstring LauncherSwapCommandLine(const std::wstring& staged, HANDLE launcher) {
+  wchar_t handle[32];
+  ::wsprintfW(handle, L"%lx", HandleToULong(launcher));
+  return L"\"" + staged + L"\" " + kSwapSwitch + handle;
+}
+
+bool StartLauncherSwap(const std::wstring& staged) {
+  HANDLE self = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
+                         &self, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0)) {
+    return false;
+  }
+  const ScopedHandle inheritable(self);
+  std::wstring commandLine = LauncherSwapCommandLine(staged, self);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  // The launcher creates every other handle uninheritable: this is the one
+  // the swap gets.
+  if (!::CreateProcessW(staged.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started)) {
+    LAUNCHER_LOG_INFO << L"launcher swap not started: error " << ::GetLastError();
+    return false;
+  }
+  const ScopedHandle process(started.hProcess);
+  const ScopedHandle thread(started.hThread);
+  return true;
+}
+
+int RunLauncherSwap(const wchar_t* commandLineTail) {
+  const std::wstring image = OwnImagePath();
+  // Checked once more: only the image the update checked takes the name.
+  if (!IsWholeStagedImage(image)) {
+    LAUNCHER_LOG_INFO << L"launcher swap refused: the staged image is not whole";
+    return kSwapRefused;
+  }
+  const ScopedHandle launcher(LauncherToWaitFor(commandLineTail, image));
+  if (launcher) ::WaitForSingleObject(launcher.Get(), kSwapWaitForLauncherMs);
+  const ULONGLONG deadline = ::GetTickCount64() + kSwapRetryMs;
+  for (;;) {
+    const DWORD error = SwapInStagedLauncher(image);
+    if (error == ERROR_SUCCESS) return kSwapDone;
+    // Another swap got there first.
+    if (error == ERROR_FILE_NOT_FOUND) return kSwapDone;
+    if (::GetTickCount64() >= deadline) {
+      LAUNCHER_LOG_INFO << L"launcher swap deferred to a later start: error " << error;
+      return kSwapDeferred;
+    }
+    ::Sleep(kSwapRetryPauseMs);
+  }
+}
+
+}  // namespace launcher

@@ -1,0 +1,94 @@
+// The commit of a transaction: every file written beside its target, and
+// every folder staged beside the file in its way, takes its place; when one
+// cannot, those that did are taken back.
+#include <algorithm>
+
+#include "update/archive_reader.h"
+
+namespace launcher {
+namespace {
+
+// Whether relative is folder or lies below it.
+bool IsWithin(const std::wstring& relative, const std::wstring& folder) {
+  return relative.size() >= folder.size() &&
+         (relative.size() == folder.size() || relative[folder.size()] == L'\\') &&
+         ::CompareStringOrdinal(relative.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                                static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitReport& report) {
+  if (!deferred_ || committed_) return kArchiveOk;
+  // Folders go last: the files inside them have taken their names by then.
+  // A folder none of whose files arrived leaves the file in its way alone.
+  const std::size_t files = pending_.size();
+  std::vector<std::wstring> unfilled;
+  for (const StagedFolder& staged : tree_->StagedFolders()) {
+    const std::wstring relative =
+        staged.parent.empty() ? staged.targetName : staged.parent + L'\\' + staged.targetName;
+    const bool filled = std::any_of(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(files),
+                                    [&](const Replacement& file) {
+                                      return IsWithin(file.names.folder, relative);
+                                    });
+    if (!filled) {
+      unfilled.push_back(relative);
+      continue;
+    }
+    Replacement replacement;
+    replacement.names = {staged.parent, staged.stagingName, staged.targetName,
+                         tree_->NextTemporaryName()};
+    replacement.borrowed = tree_->HeldFolder(relative);
+    replacement.folder = true;
+    pending_.push_back(std::move(replacement));
+  }
+  if (pending_.empty()) {
+    committed_ = true;
+    for (const std::wstring& relative : unfilled) tree_->RemoveMadeFolders(relative);
+    return kArchiveOk;
+  }
+  std::vector<ReplacementNames> names;
+  names.reserve(pending_.size());
+  // The journal names what a later start finds on disk after a kill: files
+  // in a staged folder are found under the folder's temporary name.
+  for (const Replacement& replacement : pending_) {
+    names.push_back(replacement.names);
+    names.back().folder = tree_->OnDiskPath(replacement.names.folder);
+  }
+  if (journal && !journal(names)) return kArchiveWriteFailed;
+
+  for (std::size_t i = 0; i < pending_.size(); ++i) {
+    const int result = PutInPlace(*tree_, pending_[i]);
+    if (result == kArchiveOk) continue;
+    if (!IsTransientArchiveResult(result)) {
+      // This item alone stays out, as if its data had been refused.
+      const ReplacementNames& refused = pending_[i].names;
+      report.refused.emplace_back(
+          refused.folder.empty() ? refused.target : refused.folder + L'\\' + refused.target, result);
+      DeleteUnused(*tree_, pending_[i]);
+      continue;
+    }
+    while (i > 0) TakeBack(*tree_, pending_[--i]);
+    return result;
+  }
+  committed_ = true;
+  for (const std::wstring& relative : unfilled) tree_->RemoveMadeFolders(relative);
+  for (Replacement& replacement : pending_) {
+    replacement.entry.Reset();
+    if (replacement.replaced &&
+        !DeleteLeftover(*tree_, replacement.names.folder, replacement.names.backup)) {
+      report.movedAside.push_back(LeftoverName{replacement.names.folder, replacement.names.backup});
+    }
+  }
+  pending_.clear();
+  return kArchiveOk;
+}
+
+void ArchiveReader::Abandon() {
+  writer_.Discard();
+  for (Replacement& replacement : pending_) DeleteUnused(*tree_, replacement);
+  pending_.clear();
+  tree_->RemoveMadeFolders();
+}
+
+}  // namespace launcher

@@ -1,0 +1,89 @@
+#include "update/folder_handles.h"
+
+#include <winternl.h>
+
+#include <cstring>
+#include <vector>
+
+namespace launcher {
+namespace {
+
+UNICODE_STRING CountedName(const std::wstring& name) {
+  UNICODE_STRING counted;
+  counted.Buffer = const_cast<PWSTR>(name.c_str());
+  counted.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  counted.MaximumLength = counted.Length;
+  return counted;
+}
+
+DWORD ErrorOf(NTSTATUS status) {
+  return status >= 0 ? ERROR_SUCCESS : ::RtlNtStatusToDosError(status);
+}
+
+}  // namespace
+
+bool ReadFileFacts(HANDLE file, FileFacts& facts) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!::GetFileInformationByHandle(file, &information)) return false;
+  facts.attributes = information.dwFileAttributes;
+  facts.links = information.nNumberOfLinks;
+  facts.volumeSerial = information.dwVolumeSerialNumber;
+  return true;
+}
+
+std::wstring VolumePathOf(HANDLE file) {
+  // A name is at most 32767 units, in bytes behind the length field.
+  std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t));
+  if (!::GetFileInformationByHandleEx(file, FileNameInfo, buffer.data(),
+                                      static_cast<DWORD>(buffer.size()))) {
+    return std::wstring();
+  }
+  const auto* name = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+  return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
+}
+
+DWORD OpenInFolder(HANDLE folder, const std::wstring& name, const OpenRequest& request,
+                   ScopedFileHandle& out) {
+  if (name.empty() || name.size() > 32767) return ERROR_INVALID_NAME;
+  UNICODE_STRING counted = CountedName(name);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, folder, nullptr);
+  IO_STATUS_BLOCK status = {};
+  HANDLE opened = nullptr;
+  const NTSTATUS result = ::NtCreateFile(
+      &opened, request.access | SYNCHRONIZE, &attributes, &status, nullptr, request.attributes,
+      request.share, request.disposition,
+      request.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
+  if (result < 0) return ErrorOf(result);
+  out.Reset(opened);
+  return ERROR_SUCCESS;
+}
+
+DWORD RenameIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name, bool replace) {
+  const std::size_t nameBytes = name.size() * sizeof(wchar_t);
+  std::vector<unsigned char> request(sizeof(FILE_RENAME_INFORMATION) + nameBytes);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(request.data());
+  rename->ReplaceIfExists = replace ? TRUE : FALSE;
+  rename->RootDirectory = folder;
+  rename->FileNameLength = static_cast<ULONG>(nameBytes);
+  std::memcpy(rename->FileName, name.c_str(), nameBytes);
+  IO_STATUS_BLOCK status = {};
+  return ErrorOf(::NtSetInformationFile(file, &status, request.data(),
+                                        static_cast<ULONG>(request.size()),
+                                        FileRenameInformation));
+}
+
+bool MarkForDeletion(HANDLE file) {
+  FILE_DISPOSITION_INFO dispose = {};
+  dispose.DeleteFile = TRUE;
+  return ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof(dispose)) !=
+         FALSE;
+}
+
+bool SetAttributes(HANDLE file, DWORD attributes) {
+  FILE_BASIC_INFO basic = {};
+  basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+  return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
+}
+
+}  // namespace launcher

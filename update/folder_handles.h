@@ -1,0 +1,51 @@
+// Files and folders reached through the handle of the folder that holds them,
+// never through a path: between a check and the write that follows it no one
+// can redirect a name to somewhere else. Each call names one component
+// inside an open folder.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "launcher/base/scoped_resource.h"
+
+namespace launcher {
+
+// What Windows reports of one open file or folder.
+struct FileFacts {
+  DWORD attributes = 0;
+  DWORD links = 0;  // names the file has; more than one is a hard link
+  DWORD volumeSerial = 0;
+};
+[[nodiscard]] bool ReadFileFacts(HANDLE file, FileFacts& facts);
+
+// Where an open file or folder really is: its path on its volume
+// ("\Games\Quintarelox\data"), with every link on the way resolved. Empty
+// when it cannot be read.
+std::wstring VolumePathOf(HANDLE file);
+
+struct OpenRequest {
+  ACCESS_MASK access;
+  ULONG share;
+  ULONG disposition;  // FILE_OPEN, FILE_CREATE, ...
+  ULONG options;      // FILE_DIRECTORY_FILE, FILE_NON_DIRECTORY_FILE, ...
+  DWORD attributes;   // for a file made by the request
+};
+
+// Opens or makes name, one component, inside folder. A link in name's place
+// is opened as itself where Windows can tell it apart. Gives a Win32 error
+// code, ERROR_SUCCESS when out holds the handle.
+DWORD OpenInFolder(HANDLE folder, const std::wstring& name, const OpenRequest& request,
+                   ScopedFileHandle& out);
+
+// Gives the open file (which needs DELETE access) the name inside folder.
+DWORD RenameIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name, bool replace);
+
+// The file goes when its last handle is closed.
+[[nodiscard]] bool MarkForDeletion(HANDLE file);
+
+// Sets the attributes (times stay as they are).
+[[nodiscard]] bool SetAttributes(HANDLE file, DWORD attributes);
+
+}  // namespace launcher

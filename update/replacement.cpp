@@ -1,0 +1,199 @@
+#include "update/replacement.h"
+
+#include "update/archive.h"
+#include "update/archive_rules.h"
+#include "update/folder_handles.h"
+#include "update/install_tree.h"
+#include "update/item_writer.h"
+
+namespace launcher {
+namespace {
+
+constexpr ACCESS_MASK kRenameAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// Opens folder\name as itself, for renaming or deletion. exists is false when
+// nothing has that name; a link, junction or an entry that is not where its
+// name says is refused.
+int OpenPlain(const InstallTree& tree, HANDLE folder, const std::wstring& folderRelative,
+              const std::wstring& name, ULONG share, ScopedFileHandle& out, bool& exists) {
+  exists = false;
+  const OpenRequest request = {kRenameAccess, share, FILE_OPEN, 0, 0};
+  const DWORD error = OpenInFolder(folder, name, request, out);
+  if (IsMissing(error)) return kArchiveOk;
+  if (error != ERROR_SUCCESS) return ArchiveResultOf(error);
+  exists = true;
+  if (tree.IsPlainEntryAt(out.Get(), folderRelative, name)) return kArchiveOk;
+  out.Reset();
+  return kArchiveLinkedTarget;
+}
+
+bool IsFolder(HANDLE entry) {
+  FileFacts facts;
+  return ReadFileFacts(entry, facts) && (facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::wstring Joined(const std::wstring& folder, const std::wstring& name) {
+  return folder.empty() ? name : folder + L'\\' + name;
+}
+
+// everything: the folder is a staged one of the run, and all in it is the run's.
+bool SweepFolder(InstallTree& tree, const std::wstring& relative, std::uint32_t run,
+                 bool everything) {
+  HANDLE held = nullptr;
+  const int opened = tree.Folder(relative, false, held);
+  if (opened != kArchiveOk) return opened != kArchiveTargetBusy;
+  struct Entry {
+    std::wstring name;
+    DWORD attributes;
+  };
+  std::vector<Entry> entries;
+  WIN32_FIND_DATAW found = {};
+  // Listed by name; whatever is done to an entry goes through the held folder.
+  {
+    ScopedFindHandle find(::FindFirstFileW((tree.RootPath() + Joined(relative, L"*")).c_str(), &found));
+    if (!find) return true;
+    do {
+      const std::wstring name = found.cFileName;
+      if (name != L"." && name != L"..") entries.push_back(Entry{name, found.dwFileAttributes});
+    } while (::FindNextFileW(find.Get(), &found));
+  }
+  bool gone = true;
+  for (const Entry& entry : entries) {
+    std::uint32_t nameRun = 0;
+    const bool ours =
+        everything || (IsExtractionTemporaryName(entry.name.c_str(), &nameRun) && nameRun == run);
+    const std::wstring child = Joined(relative, entry.name);
+    if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;  // never followed
+    if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      if (ours) gone = DeleteLeftover(tree, relative, entry.name) && gone;
+    } else if (ours) {
+      gone = SweepFolder(tree, child, run, true) && tree.RemoveFolder(child) && gone;
+    } else {
+      gone = SweepFolder(tree, child, run, false) && gone;
+    }
+  }
+  return gone;
+}
+
+}  // namespace
+
+bool SweepRun(InstallTree& tree, std::uint32_t run) { return SweepFolder(tree, std::wstring(), run, false); }
+
+int PutInPlace(InstallTree& tree, Replacement& replacement) {
+  const ReplacementNames& names = replacement.names;
+  HANDLE folder = nullptr;
+  int result = tree.Folder(names.folder, false, folder);
+  if (result != kArchiveOk) return result;
+  bool exists = false;
+  if (replacement.Entry() == nullptr) {
+    result = OpenPlain(tree, folder, names.folder, names.temporary, 0, replacement.entry, exists);
+    if (result != kArchiveOk) return result;
+    if (!exists) return kArchiveCannotOpen;
+  }
+  ScopedFileHandle installed;
+  result = OpenPlain(tree, folder, names.folder, names.target, kShareAll, installed, exists);
+  if (result != kArchiveOk) return result;
+  if (exists) {
+    // A file never takes the place of a folder.
+    if (IsFolder(installed.Get())) return kArchiveCannotOpen;
+    const DWORD moved = RenameIntoFolder(installed.Get(), folder, names.backup, false);
+    if (moved != ERROR_SUCCESS) return ArchiveResultOf(moved);
+    replacement.replaced = true;
+  }
+  const DWORD renamed = RenameIntoFolder(replacement.Entry(), folder, names.target, false);
+  if (renamed != ERROR_SUCCESS) {
+    if (replacement.replaced) {
+      (void)RenameIntoFolder(installed.Get(), folder, names.target, false);
+      replacement.replaced = false;
+    }
+    return ArchiveResultOf(renamed);
+  }
+  replacement.done = true;
+  return kArchiveOk;
+}
+
+void TakeBack(InstallTree& tree, Replacement& replacement) {
+  if (!replacement.done) return;
+  const ReplacementNames& names = replacement.names;
+  HANDLE folder = nullptr;
+  if (tree.Folder(names.folder, false, folder) != kArchiveOk) return;
+  bool exists = false;
+  if (replacement.Entry() == nullptr &&
+      OpenPlain(tree, folder, names.folder, names.target, 0, replacement.entry, exists) != kArchiveOk) {
+    return;
+  }
+  if (replacement.Entry() == nullptr ||
+      RenameIntoFolder(replacement.Entry(), folder, names.temporary, false) != ERROR_SUCCESS) {
+    return;
+  }
+  replacement.done = false;
+  if (!replacement.replaced) return;
+  ScopedFileHandle installed;
+  if (OpenPlain(tree, folder, names.folder, names.backup, kShareAll, installed, exists) == kArchiveOk &&
+      exists && RenameIntoFolder(installed.Get(), folder, names.target, false) == ERROR_SUCCESS) {
+    replacement.replaced = false;
+  }
+}
+
+void DeleteUnused(InstallTree& tree, Replacement& replacement) {
+  // A staged folder is one of the folders the tree made, and goes with them.
+  if (replacement.folder || replacement.done) return;
+  if (!replacement.entry) {
+    HANDLE folder = nullptr;
+    bool exists = false;
+    if (tree.Folder(replacement.names.folder, false, folder) != kArchiveOk ||
+        OpenPlain(tree, folder, replacement.names.folder, replacement.names.temporary, 0,
+                  replacement.entry, exists) != kArchiveOk) {
+      return;
+    }
+  }
+  (void)DeleteThroughHandle(replacement.entry);
+}
+
+bool DeleteLeftover(InstallTree& tree, const std::wstring& folderRelative, const std::wstring& name) {
+  HANDLE folder = nullptr;
+  const int opened = tree.Folder(folderRelative, false, folder);
+  if (opened == kArchiveTargetBusy) return false;
+  if (opened != kArchiveOk) return true;  // the folder is gone, and the file with it
+  ScopedFileHandle entry;
+  bool exists = false;
+  const int result = OpenPlain(tree, folder, folderRelative, name, kShareAll, entry, exists);
+  if (result == kArchiveTargetBusy) return false;
+  if (result != kArchiveOk || !exists) return true;
+  return DeleteThroughHandle(entry);
+}
+
+int FinishFromNames(InstallTree& tree, const ReplacementNames& names) {
+  HANDLE folder = nullptr;
+  int result = tree.Folder(names.folder, false, folder);
+  // Files go in before folders: a staged folder that has its name already
+  // took the files inside it along.
+  if (result == kArchiveCannotOpen) return kArchiveOk;
+  if (result != kArchiveOk) return result;
+  ScopedFileHandle entry;
+  bool exists = false;
+  result = OpenPlain(tree, folder, names.folder, names.temporary, 0, entry, exists);
+  // Without the new entry this replacement was finished before the kill.
+  if (result != kArchiveOk || !exists) return result;
+  ScopedFileHandle installed;
+  result = OpenPlain(tree, folder, names.folder, names.target, kShareAll, installed, exists);
+  if (result != kArchiveOk) return result;
+  bool replace = false;
+  if (exists) {
+    if (IsFolder(installed.Get()) && !IsFolder(entry.Get())) return kArchiveCannotOpen;
+    const DWORD moved = RenameIntoFolder(installed.Get(), folder, names.backup, false);
+    // The backup name is taken only when the installed file was moved aside
+    // already and something took its name since: the new file wins.
+    if (moved == ERROR_ALREADY_EXISTS || moved == ERROR_FILE_EXISTS) {
+      replace = true;
+    } else if (moved != ERROR_SUCCESS) {
+      return ArchiveResultOf(moved);
+    }
+  }
+  return ArchiveResultOf(RenameIntoFolder(entry.Get(), folder, names.target, replace));
+}
+
+}  // namespace launcher
