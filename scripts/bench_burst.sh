@@ -10,6 +10,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
 prepare_bench_install burst-bench
 INSTALL="$BENCH_INSTALL"
 cp "$BUILD/bin/launcher.exe" "$BUILD/bin/vorlan.exe" "$INSTALL/"
-wine "$BUILD/bin/burstbench.exe" 'C:\burst-bench' "${1:-10}" </dev/null 2>/dev/null
+run_benchmark "$BUILD/bin/burstbench.exe" 'C:\burst-bench' "${1:-10}"
 wine reg delete 'HKCR\quintarelox' /f </dev/null >/dev/null 2>&1 || true
 rm -rf "$INSTALL"

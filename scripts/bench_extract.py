@@ -42,17 +42,23 @@ STEP = os.path.join(BUILD, "bin", "update_step.exe")
 WORK = os.path.join(BUILD, "bench")
 
 
+_WINE_ENV = None
+
+
 def wine_env():
-    env = dict(os.environ)
-    env.setdefault("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
-    env["WINEDEBUG"] = "-all"
-    # Where the kernel runs no 32-bit programs, scripts/wine_env.sh put a
-    # "wine" of its own, for Wine's 64-bit loader, into the build folder.
-    shim = os.path.join(BUILD, "wine64-only")
-    if os.path.isfile(os.path.join(shim, "wine")):
-        env["PATH"] = shim + os.pathsep + env.get("PATH", "")
-    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
-    return env
+    """The environment scripts/wine_env.sh gives a run of the build folder:
+    its prefix and the Wine loader of the architecture it was built for. A
+    folder this machine cannot run stops the benchmark with the reason."""
+    global _WINE_ENV
+    if _WINE_ENV is None:
+        script = os.path.join(ROOT, "scripts", "wine_env.sh")
+        env = dict(os.environ, BUILD_DIR=BUILD)
+        result = subprocess.run(["bash", "-c", 'source "$1" && choose_arch && env -0', "bash", script],
+                                env=env, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        if result.returncode != 0:
+            sys.exit("bench_extract: no Wine to run %s with" % BUILD)
+        _WINE_ENV = dict(entry.split("=", 1) for entry in result.stdout.decode().split("\0") if entry)
+    return _WINE_ENV
 
 
 def mixed_content(rng, size, kind):

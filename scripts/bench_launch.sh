@@ -11,5 +11,5 @@ prepare_bench_install launch-bench
 INSTALL="$BENCH_INSTALL"
 cp "$BUILD/bin/launcher.exe" "$BUILD/bin/launchfloor.exe" "$BUILD/bin/vorlan.exe" "$INSTALL/"
 cp "$ROOT/resources/launcher.ico" "$INSTALL/vorlan.ico"
-wine "$BUILD/bin/launchbench.exe" 'C:\launch-bench' "${1:-30}" ${2:-} </dev/null 2>/dev/null
+run_benchmark "$BUILD/bin/launchbench.exe" 'C:\launch-bench' "${1:-30}" ${2:-}
 rm -rf "$INSTALL"

@@ -49,6 +49,9 @@ wine_quiet "$BUILD/bin/shelllink.exe" write "C:\\users\\Public\\Desktop\\$OLD_NA
 wine_quiet reg delete 'HKCU\Software\vorlan\Language' /f >/dev/null 2>&1 || true
 
 section() { echo; echo "== $*"; }
+# A step that showed nothing fails the demo at its end.
+shortfalls=0
+shortfall() { echo "   $*"; shortfalls=$((shortfalls + 1)); }
 # The installation, without the reference client's own records.
 show_tree() {
   (cd "$1" && find . \( -name 'vorlan.*.cmdline' -o -name 'vorlan.*.pipe' \) -prune -o -print |
@@ -76,7 +79,7 @@ show_clients() {
   local f
   for _ in $(seq 100); do ls "$INSTALL"/vorlan.*.cmdline >/dev/null 2>&1 && break; sleep 0.05; done
   for f in "$INSTALL"/vorlan.*.cmdline; do
-    [ -e "$f" ] || { echo "   no client started"; return; }
+    [ -e "$f" ] || { shortfall "no client started"; return; }
     echo "   client $(basename "$f" .cmdline | cut -d. -f2) command line: $(iconv -f UTF-16LE -t UTF-8 "$f")"
   done
 }
@@ -106,21 +109,28 @@ if [ -n "$window" ]; then
   echo "   prompt shown: caption 提示"
   xdotool windowfocus --sync "$window" key Escape
 else
-  echo "   no prompt window found"
+  shortfall "no prompt window found"
 fi
 wait "$launch"
 echo "   exit code: $(cat "$BUILD/demo-exit")"
-python3 - "$INSTALL" <<'PY'
+python3 - "$INSTALL" <<'PY' || shortfall "the running client received nothing through its pipe"
 import glob, struct, sys
+received = 0
 for path in sorted(glob.glob(sys.argv[1] + "/vorlan.*.pipe")):
     data = open(path, "rb").read()
     while len(data) >= 4:
         size = struct.unpack("<I", data[:4])[0]
         print("   the running client received through its pipe:", data[4:4 + size])
         data = data[4 + size:]
+        received += 1
+sys.exit(0 if received else 1)
 PY
 
 end_clients
 rm -f "$INSTALL"/vorlan.*.cmdline "$INSTALL"/vorlan.*.pipe
 run_launcher 'forcerun:quintarelox://room=44'
 show_clients
+if [ "$shortfalls" != 0 ]; then
+  echo "demo: $shortfalls steps showed nothing of what they should" >&2
+  exit 1
+fi

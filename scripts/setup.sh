@@ -4,9 +4,9 @@
 # Idempotent: on a machine that already has everything it only checks.
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The build folder, its architecture and its Wine prefixes (scripts/wine_env.sh).
+source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
 THIRD_PARTY="$ROOT/third_party"
-BUILD="${BUILD_DIR:-$ROOT/build}"
 export WINEDEBUG=-all
 
 # wine32 (Wine's 32-bit loader) is installed apart from these, see below.
@@ -52,13 +52,24 @@ missing_packages() {
   done
 }
 
+# Set-up never removes a package of the machine: apt stops instead and says why.
 install_packages() {
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    --no-remove "$@" >/dev/null
 }
+
+# The build folder's architecture (a new folder's is chosen and recorded
+# now): only an i686 build needs Wine's 32-bit loader.
+asked_arch=${LAUNCHER_ARCH:-}
+decide_arch
+if [ "$LAUNCHER_ARCH" = x86_64 ] && [ -z "$asked_arch" ] && kernel_runs_32bit_programs; then
+  echo "setup: $BUILD holds a 64-bit build, but this machine runs the shipped 32-bit one:" \
+    "remove $BUILD (or give BUILD_DIR a new folder) to build and test that" >&2
+fi
 
 SRC_LIST=/etc/apt/sources.list.d/bookworm-src.sources
 need_update=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$LAUNCHER_ARCH" = i686 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   as_root dpkg --add-architecture i386
   need_update=1
 fi
@@ -78,24 +89,35 @@ fi
 # usable i386 index, so an amd64 library it updated has no i386 twin there.
 # The signed main suite has both at one version: for this one install a
 # preferences file of our own pins it by codename (which does not move with
-# the next release), and apt may take such amd64 libraries back to the main
-# suite's version. The file is removed afterwards. Nothing is remembered
-# between runs: a later set-up tries again while wine32 is missing.
-WINE32_PIN=/etc/apt/preferences.d/quintarelox-launcher-wine32
+# the next release), and apt may move such amd64 libraries to the main
+# suite's version, back from a security update or on to a newer point
+# release; set-up lists them. Nothing is remembered between runs: a later
+# set-up tries again while wine32 is missing.
 want_wine32=0
-if ! is_installed wine32:i386; then want_wine32=1; fi
+if [ "$LAUNCHER_ARCH" = i686 ] && ! is_installed wine32:i386; then want_wine32=1; fi
 rm -f "$BUILD/wine32-unavailable"  # the marker of older set-ups
+# Where an older set-up kept the pin; one killed during the install left it.
+OLD_WINE32_PIN=/etc/apt/preferences.d/quintarelox-launcher-wine32
+if [ -e "$OLD_WINE32_PIN" ]; then as_root rm -f "$OLD_WINE32_PIN"; fi
 
+package_versions() { dpkg-query -W -f='${binary:Package} ${Version}\n' | sort; }
+
+# A priority above 1000 would take every package back to the main suite in
+# any later upgrade, so the pin never lies where another apt run could read
+# it: it is written into a folder of its own, beside copies of the machine's
+# own preferences, which only this install reads.
 install_wine32_pinned() {
-  as_root tee "$WINE32_PIN" >/dev/null <<'PIN'
+  local preferences status=0
+  preferences=$(mktemp -d)
+  cp -p /etc/apt/preferences.d/* "$preferences/" 2>/dev/null || true
+  cat >"$preferences/quintarelox-launcher-wine32" <<'PIN'
 Package: *
 Pin: release n=bookworm,l=Debian
 Pin-Priority: 1001
 PIN
-  local status=0
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    --allow-downgrades wine32:i386 >/dev/null || status=$?
-  as_root rm -f "$WINE32_PIN"
+  install_packages -o Dir::Etc::PreferencesParts="$preferences" --allow-downgrades \
+    wine32:i386 || status=$?
+  rm -rf "$preferences"
   return "$status"
 }
 
@@ -115,9 +137,15 @@ if [ -n "$missing" ]; then
 fi
 if [ "$want_wine32" = 1 ]; then
   echo "setup: installing wine32:i386 from the signed main suite"
+  before=$(package_versions)
   if ! with_retries install_wine32_pinned; then
     echo "setup: wine32:i386 cannot be installed; the shipped 32-bit build cannot be tested" >&2
     exit 1
+  fi
+  changed=$(join <(echo "$before") <(package_versions) | awk '$2 != $3 { print "  " $1 ": " $2 " -> " $3 }')
+  if [ -n "$changed" ]; then
+    echo "setup: packages moved to the signed main suite's version for wine32:i386:"
+    echo "$changed"
   fi
 fi
 
@@ -145,10 +173,8 @@ if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
   as_root localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
 
-# A Wine prefix of our own per locale, so tests never touch the user's. Which
-# Wine loader can run here is only known once the packages are in.
-mkdir -p "$BUILD"
-source "$ROOT/scripts/wine_env.sh"
+# A Wine prefix of our own per locale, so tests never touch the user's. The
+# loader is checked once the packages are in.
 choose_arch
 
 # Creates the current locale's prefix if needed. The prompt's Chinese text

@@ -3,7 +3,9 @@
 # elevation prompt names the publisher instead of "Unknown publisher".
 #
 # Usage: scripts/sign.sh [INPUT [OUTPUT]]
-#   default INPUT is build/bin/launcher.exe; without OUTPUT it is signed in place.
+#   default INPUT is the launcher.exe to ship: build/bin/launcher.exe, or
+#   build/shipped-i686/bin/launcher.exe where build/ holds the 64-bit stand-in;
+#   without OUTPUT it is signed in place.
 # Environment:
 #   LAUNCHER_SIGN_PKCS12     the code-signing certificate with its key (.p12 or .pfx)
 #   LAUNCHER_SIGN_PASSWORD   its password; handed over through a pipe, never on
@@ -12,9 +14,8 @@
 #                            signature stays valid after the certificate expires
 # Without LAUNCHER_SIGN_PKCS12 nothing is signed or written, and it says so.
 set -euo pipefail
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD="${BUILD_DIR:-$ROOT/build}"
-input=${1:-$BUILD/bin/launcher.exe}
+source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
+input=${1:-$(shipped_launcher_image)}
 output=${2:-$input}
 
 if [ -z "${LAUNCHER_SIGN_PKCS12:-}" ]; then

@@ -35,30 +35,116 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 
 # The launcher ships as a 32-bit program and is built and tested as one where
-# the kernel runs 32-bit code and Wine's 32-bit loader is installed. Some
-# virtual machines cannot (no 32-bit user mode), so that loader fails with
-# "Exec format error", and a mirror may leave it uninstallable; there the
-# same sources are built for 64-bit Windows and run by Wine's 64-bit loader,
-# which a "wine" of our own in front of PATH selects. LAUNCHER_ARCH (i686 or
-# x86_64) overrides the choice.
-choose_arch() {
-  if [ -z "${LAUNCHER_ARCH:-}" ]; then
-    if [ -x /usr/lib/wine/wine ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-      LAUNCHER_ARCH=i686
+# the kernel runs 32-bit code (set-up then installs Wine's 32-bit loader).
+# Some virtual machines have no 32-bit user mode: Wine's 32-bit loader fails
+# there with "Exec format error", so the same sources are built for 64-bit
+# Windows and run by Wine's 64-bit loader, which a "wine" of our own in front
+# of PATH selects. LAUNCHER_ARCH (i686 or x86_64) overrides the choice for a
+# new build folder.
+#
+# A build folder keeps the architecture it was first made for: the choice is
+# recorded in it, and every later run of that folder builds and runs that
+# architecture, with the prefixes inside it, or stops. Nothing mixes a build
+# with the other architecture's loader.
+ARCH_RECORD="$BUILD/launcher-arch"
+
+wine_env_fail() {
+  echo "$*" >&2
+  exit 1
+}
+
+# The smallest 32-bit x86 Linux program: an ELF header, one loadable segment
+# and the code of exit(42) through int 0x80. It needs no library, so it tells
+# whether the kernel runs 32-bit programs before any i386 package is in.
+kernel_runs_32bit_programs() {
+  local probe="$BUILD/i386-probe.$$" status=0
+  mkdir -p "$BUILD"
+  printf "$(sed 's/../\\x&/g' <<<'7f454c46010101000000000000000000020003000100000054800408'\
+'340000000000000000000000340020000100000000000000010000000000000000800408'\
+'008004085d0000005d0000000500000000100000'\
+'31dbb32a31c040cd80')" >"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null || status=$?
+  rm -f "$probe"
+  [ "$status" = 42 ]
+}
+
+# The architecture a configured build folder was made for, from its CMake
+# cache (the toolchain file names it); empty for a folder never configured.
+configured_arch() {
+  local cache="$BUILD/CMakeCache.txt"
+  [ ! -f "$cache" ] || sed -n 's|^CMAKE_TOOLCHAIN_FILE:FILEPATH=.*/mingw-\(.*\)\.cmake$|\1|p' "$cache"
+}
+
+# The architecture recorded for the build folder (one configured before the
+# record existed names it in its cache); empty for a new folder.
+recorded_arch() {
+  if [ -f "$ARCH_RECORD" ]; then cat "$ARCH_RECORD"; else configured_arch; fi
+}
+
+# Sets LAUNCHER_ARCH to the build folder's architecture, choosing and
+# recording it for a new folder. No Wine is needed for this: set-up decides
+# with it whether to install Wine's 32-bit loader.
+decide_arch() {
+  local recorded configured
+  recorded=$(recorded_arch)
+  configured=$(configured_arch)
+  if [ -n "$recorded" ] && [ -n "$configured" ] && [ "$recorded" != "$configured" ]; then
+    wine_env_fail "$BUILD: recorded as a $recorded build, but configured for $configured; remove the folder to start afresh"
+  fi
+  local wanted=${LAUNCHER_ARCH:-$recorded}
+  if [ -z "$wanted" ]; then
+    if kernel_runs_32bit_programs; then
+      wanted=i686
     else
-      LAUNCHER_ARCH=x86_64
+      wanted=x86_64
+      echo "note: this kernel runs no 32-bit programs, so $BUILD holds a 64-bit build of the" \
+        "sources for the tests; the shipped i686 launcher.exe is built beside it and its image checked" >&2
     fi
   fi
-  export LAUNCHER_ARCH
-  if [ "$LAUNCHER_ARCH" = x86_64 ]; then
-    local shim="$BUILD/wine64-only"
-    if [ ! -x "$shim/wine" ]; then
-      mkdir -p "$shim"
-      printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
-        >"$shim/wine"
-      chmod +x "$shim/wine"
-    fi
-    case ":$PATH:" in *":$shim:"*) ;; *) export PATH="$shim:$PATH" ;; esac
+  case "$wanted" in
+    i686 | x86_64) ;;
+    *) wine_env_fail "LAUNCHER_ARCH must be i686 or x86_64, not '$wanted'" ;;
+  esac
+  if [ -n "$recorded" ] && [ "$wanted" != "$recorded" ]; then
+    wine_env_fail "$BUILD holds the $recorded build; for $wanted give BUILD_DIR a folder of its own, or remove $BUILD"
+  fi
+  if [ -z "$recorded" ]; then
+    mkdir -p "$BUILD"
+    echo "$wanted" >"$ARCH_RECORD"
+  fi
+  export LAUNCHER_ARCH="$wanted"
+}
+
+# decide_arch, then makes sure this machine runs that architecture's programs
+# and puts the matching Wine loader first in PATH.
+choose_arch() {
+  decide_arch
+  if [ "$LAUNCHER_ARCH" = i686 ]; then
+    kernel_runs_32bit_programs ||
+      wine_env_fail "$BUILD holds the i686 build, but this kernel runs no 32-bit programs;" \
+        "use another build folder (BUILD_DIR) for the x86_64 build"
+    [ -x /usr/lib/wine/wine ] ||
+      wine_env_fail "$BUILD holds the i686 build, but Wine's 32-bit loader (wine32:i386) is missing; run scripts/setup.sh"
+    return
+  fi
+  local shim="$BUILD/wine64-only"
+  if [ ! -x "$shim/wine" ]; then
+    mkdir -p "$shim"
+    printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
+      >"$shim/wine"
+    chmod +x "$shim/wine"
+  fi
+  case ":$PATH:" in *":$shim:"*) ;; *) export PATH="$shim:$PATH" ;; esac
+}
+
+# The launcher.exe to ship: the build's own where it is the i686 build, else
+# the i686 one built beside the 64-bit stand-in.
+shipped_launcher_image() {
+  if [ "$(recorded_arch)" != x86_64 ]; then
+    echo "$BUILD/bin/launcher.exe"
+  else
+    echo "$BUILD/shipped-i686/bin/launcher.exe"
   fi
 }
 
@@ -105,6 +191,22 @@ start_display() {
 
 stop_display() {
   if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
+}
+
+# Runs a benchmark program under Wine and prints what it measured. A run that
+# fails or prints no ratio measured nothing: its own messages are shown and
+# the script fails.
+run_benchmark() {  # program and its arguments
+  local output status=0 messages
+  messages=$(mktemp)
+  output=$(wine "$@" </dev/null 2>"$messages") || status=$?
+  [ -z "$output" ] || printf '%s\n' "$output"
+  if [ "$status" != 0 ] || ! grep -q '^ratio' <<<"$output"; then
+    cat "$messages" >&2
+    rm -f "$messages"
+    wine_env_fail "$(basename "$1"): measured nothing (exit status $status)"
+  fi
+  rm -f "$messages"
 }
 
 # The benchmarks' common start: set up, build, a warm Wine that stops at exit,

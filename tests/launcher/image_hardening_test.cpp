@@ -19,33 +19,13 @@
 
 namespace {
 
+using testing_support::BuiltImage;
+using testing_support::LauncherImages;
 using testing_support::PeImage;
-
-// A built image and the name its tests carry.
-struct BuiltImage {
-  const char* label;
-  std::wstring path;
-};
-
-void PrintTo(const BuiltImage& image, std::ostream* out) { *out << image.label; }
-
-std::wstring InBinFolder(const wchar_t* fileName) {
-  return testing_support::BinFolder() + L"\\" + fileName;
-}
-
-// The launcher images to check: the one this build made, and the shipped
-// 32-bit one where this build is the 64-bit stand-in.
-std::vector<BuiltImage> LauncherImages() {
-  std::vector<BuiltImage> images = {{"launcher", InBinFolder(L"launcher.exe")}};
-#ifdef SHIPPED_I686_LAUNCHER
-  images.push_back({"shipped_i686_launcher", L"" SHIPPED_I686_LAUNCHER});
-#endif
-  return images;
-}
 
 std::vector<BuiltImage> ShippedImages() {
   std::vector<BuiltImage> images = LauncherImages();
-  images.push_back({"vorlan", InBinFolder(L"vorlan.exe")});
+  images.push_back({"vorlan", testing_support::BinFolder() + L"\\vorlan.exe", false});
   return images;
 }
 

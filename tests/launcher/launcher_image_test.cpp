@@ -1,57 +1,58 @@
-// The built launcher.exe carries its manifest, its application icon and its
-// version.
+// Every launcher.exe this build made (the shipped 32-bit one included, where
+// the build is the 64-bit stand-in) carries its manifest, its application
+// icon and its version; the shipped one is a 32-bit x86 image.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "launcher/base/scoped_resource.h"
+#include "tests/support/pe_image.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 using launcher::ScopedModule;
+using testing_support::BuiltImage;
+using testing_support::LauncherImages;
 
-ScopedModule LoadLauncherImage() {
-  const std::wstring path = testing_support::BinFolder() + L"\\launcher.exe";
+// As a data file, so an image of either architecture loads into this process.
+ScopedModule LoadImageResources(const std::wstring& path) {
   return ScopedModule(::LoadLibraryExW(path.c_str(), nullptr,
                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
 }
 
-TEST(LauncherImage, EmbedsTheManifestThatRequiresAdministratorRights) {
-  ScopedModule image = LoadLauncherImage();
-  ASSERT_TRUE(image.IsValid());
-  HRSRC resource = ::FindResourceW(image.Get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
-  ASSERT_NE(resource, nullptr);
-  const DWORD size = ::SizeofResource(image.Get(), resource);
+// The embedded manifest's text; empty when the image has none.
+std::string ManifestOf(const std::wstring& path) {
+  ScopedModule image = LoadImageResources(path);
+  if (!image.IsValid()) return std::string();
+  HRSRC resource = ::FindResourceW(image.Get(), MAKEINTRESOURCEW(1), RT_MANIFEST);
+  if (resource == nullptr) return std::string();
   const char* data = static_cast<const char*>(::LockResource(::LoadResource(image.Get(), resource)));
-  ASSERT_NE(data, nullptr);
-  const std::string manifest(data, size);
+  return data ? std::string(data, ::SizeofResource(image.Get(), resource)) : std::string();
+}
+
+class LauncherImage : public testing::TestWithParam<BuiltImage> {};
+
+TEST_P(LauncherImage, EmbedsTheManifestThatRequiresAdministratorRights) {
+  const std::string manifest = ManifestOf(GetParam().path);
   EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>"),
             std::string::npos)
       << manifest;
 }
 
-TEST(LauncherImage, CarriesAnApplicationIcon) {
-  ScopedModule image = LoadLauncherImage();
+TEST_P(LauncherImage, CarriesAnApplicationIcon) {
+  ScopedModule image = LoadImageResources(GetParam().path);
   ASSERT_TRUE(image.IsValid());
-  EXPECT_NE(::FindResourceW(image.Get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14)), nullptr);
+  EXPECT_NE(::FindResourceW(image.Get(), MAKEINTRESOURCEW(1), RT_GROUP_ICON), nullptr);
 }
 
-TEST(LauncherImage, KeepsAnEightDotThreeFileName) {
-  // The shortcut update compares the old target's short name with ours.
-  const std::wstring path = testing_support::BinFolder() + L"\\launcher.exe";
-  wchar_t shortPath[MAX_PATH] = {};
-  ASSERT_NE(::GetShortPathNameW(path.c_str(), shortPath, MAX_PATH), 0u);
-  const std::wstring shortName(shortPath);
-  EXPECT_EQ(shortName.substr(shortName.find_last_of(L'\\') + 1), L"launcher.exe");
-}
-
-TEST(LauncherImage, CarriesTheProjectVersionForExplorerAndTheElevationPrompt) {
-  const std::wstring path = testing_support::BinFolder() + L"\\launcher.exe";
+TEST_P(LauncherImage, CarriesTheProjectVersionForExplorerAndTheElevationPrompt) {
+  const std::wstring& path = GetParam().path;
   const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), nullptr);
   ASSERT_NE(size, 0u);
   std::vector<char> block(size);
@@ -93,6 +94,38 @@ TEST(LauncherImage, CarriesTheProjectVersionForExplorerAndTheElevationPrompt) {
     if (entry.value.empty()) continue;
     EXPECT_EQ(std::wstring(value), entry.value) << testing::PrintToString(std::wstring(entry.name));
   }
+}
+
+INSTANTIATE_TEST_SUITE_P(Built, LauncherImage, testing::ValuesIn(LauncherImages()),
+                         [](const testing::TestParamInfo<BuiltImage>& info) {
+                           return std::string(info.param.label);
+                         });
+
+// What ships runs on every Windows, 32-bit editions included, so it is a
+// PE32 image for x86, and its manifest names the same architecture.
+TEST(ShippedLauncher, IsA32BitX86Image) {
+  const std::vector<BuiltImage> images = LauncherImages();
+  const auto shipped = std::find_if(images.begin(), images.end(),
+                                    [](const BuiltImage& image) { return image.shipped; });
+  if (shipped == images.end()) {
+    GTEST_SKIP() << "this 64-bit build made no 32-bit launcher.exe (LAUNCHER_CHECK_SHIPPED_IMAGE is off)";
+  }
+  const testing_support::PeImage image =
+      testing_support::ReadPeImage(testing_support::ReadFileBytes(shipped->path));
+  ASSERT_EQ(image.error, "");
+  EXPECT_FALSE(image.is64Bit) << "a PE32+ image";
+  EXPECT_EQ(image.machine, IMAGE_FILE_MACHINE_I386);
+  const std::string manifest = ManifestOf(shipped->path);
+  EXPECT_NE(manifest.find("processorArchitecture=\"x86\""), std::string::npos) << manifest;
+}
+
+TEST(LauncherFile, KeepsAnEightDotThreeFileName) {
+  // The shortcut update compares the old target's short name with ours.
+  const std::wstring path = testing_support::BinFolder() + L"\\launcher.exe";
+  wchar_t shortPath[MAX_PATH] = {};
+  ASSERT_NE(::GetShortPathNameW(path.c_str(), shortPath, MAX_PATH), 0u);
+  const std::wstring shortName(shortPath);
+  EXPECT_EQ(shortName.substr(shortName.find_last_of(L'\\') + 1), L"launcher.exe");
 }
 
 }  // namespace

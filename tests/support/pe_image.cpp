@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tests/support/test_support.h"
+
 namespace testing_support {
 namespace {
 
@@ -101,6 +103,7 @@ PeImage ReadPeImage(const std::vector<char>& file) {
     image.error = "unknown optional header";
   }
   if (!image.error.empty()) return image;
+  image.machine = header.Machine;
   auto directory = [&](int index) {
     return static_cast<DWORD>(index) < directoryCount ? directories[index] : IMAGE_DATA_DIRECTORY{};
   };
@@ -143,6 +146,17 @@ PeImage ReadPeImage(const std::vector<char>& file) {
     i += symbol.NumberOfAuxSymbols;
   }
   return image;
+}
+
+void PrintTo(const BuiltImage& image, std::ostream* out) { *out << image.label; }
+
+std::vector<BuiltImage> LauncherImages() {
+  std::vector<BuiltImage> images = {
+      {"launcher", BinFolder() + L"\\launcher.exe", sizeof(void*) == 4}};
+#ifdef SHIPPED_I686_LAUNCHER
+  images.push_back({"shipped_i686_launcher", L"" SHIPPED_I686_LAUNCHER, true});
+#endif
+  return images;
 }
 
 }  // namespace testing_support
