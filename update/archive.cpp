@@ -410,7 +410,7 @@ int ArchiveReader::WriteFileItem(InstallTree& tree, const Target& target, bool d
     DeleteUnused(tree, replacement);
     return result;
   }
-  if (replacement.replaced) {
+  if (replacement.kept) {
     (void)DeleteLeftover(tree, replacement.names.folder, replacement.names.backup);
   }
   return kArchiveOk;

@@ -75,7 +75,7 @@ int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitRepo
   for (const std::wstring& relative : unfilled) tree_->RemoveMadeFolders(relative);
   for (Replacement& replacement : pending_) {
     replacement.entry.Reset();
-    if (replacement.replaced &&
+    if (replacement.kept &&
         !DeleteLeftover(*tree_, replacement.names.folder, replacement.names.backup)) {
       report.movedAside.push_back(LeftoverName{replacement.names.folder, replacement.names.backup});
     }

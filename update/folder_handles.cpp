@@ -20,6 +20,22 @@ DWORD ErrorOf(NTSTATUS status) {
   return status >= 0 ? ERROR_SUCCESS : ::RtlNtStatusToDosError(status);
 }
 
+// A rename and a new link take the same request: the new name relative to a
+// folder handle.
+DWORD NameIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name, bool replace,
+                     FILE_INFORMATION_CLASS what) {
+  const std::size_t nameBytes = name.size() * sizeof(wchar_t);
+  std::vector<unsigned char> request(sizeof(FILE_RENAME_INFORMATION) + nameBytes);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(request.data());
+  rename->ReplaceIfExists = replace ? TRUE : FALSE;
+  rename->RootDirectory = folder;
+  rename->FileNameLength = static_cast<ULONG>(nameBytes);
+  std::memcpy(rename->FileName, name.c_str(), nameBytes);
+  IO_STATUS_BLOCK status = {};
+  return ErrorOf(::NtSetInformationFile(file, &status, request.data(),
+                                        static_cast<ULONG>(request.size()), what));
+}
+
 }  // namespace
 
 bool ReadFileFacts(HANDLE file, FileFacts& facts) {
@@ -60,17 +76,11 @@ DWORD OpenInFolder(HANDLE folder, const std::wstring& name, const OpenRequest& r
 }
 
 DWORD RenameIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name, bool replace) {
-  const std::size_t nameBytes = name.size() * sizeof(wchar_t);
-  std::vector<unsigned char> request(sizeof(FILE_RENAME_INFORMATION) + nameBytes);
-  auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(request.data());
-  rename->ReplaceIfExists = replace ? TRUE : FALSE;
-  rename->RootDirectory = folder;
-  rename->FileNameLength = static_cast<ULONG>(nameBytes);
-  std::memcpy(rename->FileName, name.c_str(), nameBytes);
-  IO_STATUS_BLOCK status = {};
-  return ErrorOf(::NtSetInformationFile(file, &status, request.data(),
-                                        static_cast<ULONG>(request.size()),
-                                        FileRenameInformation));
+  return NameIntoFolder(file, folder, name, replace, FileRenameInformation);
+}
+
+DWORD LinkIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name) {
+  return NameIntoFolder(file, folder, name, false, FileLinkInformation);
 }
 
 bool MarkForDeletion(HANDLE file) {

@@ -42,6 +42,10 @@ DWORD OpenInFolder(HANDLE folder, const std::wstring& name, const OpenRequest& r
 // Gives the open file (which needs DELETE access) the name inside folder.
 DWORD RenameIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name, bool replace);
 
+// Gives the open file one more name inside folder, a hard link. ERROR_NOT_SUPPORTED
+// on volumes without hard links.
+DWORD LinkIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name);
+
 // The file goes when its last handle is closed.
 [[nodiscard]] bool MarkForDeletion(HANDLE file);
 

@@ -82,6 +82,54 @@ bool SweepFolder(InstallTree& tree, const std::wstring& relative, std::uint32_t 
 
 bool SweepRun(InstallTree& tree, std::uint32_t run) { return SweepFolder(tree, std::wstring(), run, false); }
 
+namespace {
+
+// Two renames: the installed one moves aside, the new one takes its name.
+int PutInPlaceInTwoSteps(HANDLE folder, Replacement& replacement, HANDLE installed) {
+  const ReplacementNames& names = replacement.names;
+  replacement.movedAside = installed != nullptr;
+  if (installed != nullptr) {
+    const DWORD moved = RenameIntoFolder(installed, folder, names.backup, false);
+    if (moved != ERROR_SUCCESS) return ArchiveResultOf(moved);
+    replacement.kept = true;
+  }
+  const DWORD renamed = RenameIntoFolder(replacement.Entry(), folder, names.target, false);
+  if (renamed != ERROR_SUCCESS) {
+    if (replacement.kept) (void)RenameIntoFolder(installed, folder, names.target, false);
+    replacement.kept = false;
+    return ArchiveResultOf(renamed);
+  }
+  return kArchiveOk;
+}
+
+// A read-only file with other names keeps its attribute, which belongs to
+// every name a file has: it is moved aside instead of replaced.
+bool IsSharedReadOnly(HANDLE installed) {
+  FileFacts facts;
+  return ReadFileFacts(installed, facts) && (facts.attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+         facts.links != 1;
+}
+
+// A read-only file refuses to be replaced: the attribute goes first.
+int LetReadOnlyGo(HANDLE installed, bool& cleared) {
+  FileFacts facts;
+  cleared = false;
+  if (!ReadFileFacts(installed, facts)) return kArchiveCannotOpen;
+  if ((facts.attributes & FILE_ATTRIBUTE_READONLY) == 0) return kArchiveOk;
+  if (!SetAttributes(installed, facts.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+    return kArchiveTargetBusy;
+  }
+  cleared = true;
+  return kArchiveOk;
+}
+
+void RestoreReadOnly(HANDLE file) {
+  FileFacts facts;
+  if (ReadFileFacts(file, facts)) (void)SetAttributes(file, facts.attributes | FILE_ATTRIBUTE_READONLY);
+}
+
+}  // namespace
+
 int PutInPlace(InstallTree& tree, Replacement& replacement) {
   const ReplacementNames& names = replacement.names;
   HANDLE folder = nullptr;
@@ -96,19 +144,32 @@ int PutInPlace(InstallTree& tree, Replacement& replacement) {
   ScopedFileHandle installed;
   result = OpenPlain(tree, folder, names.folder, names.target, kShareAll, installed, exists);
   if (result != kArchiveOk) return result;
-  if (exists) {
-    // A file never takes the place of a folder.
-    if (IsFolder(installed.Get())) return kArchiveCannotOpen;
-    const DWORD moved = RenameIntoFolder(installed.Get(), folder, names.backup, false);
-    if (moved != ERROR_SUCCESS) return ArchiveResultOf(moved);
-    replacement.replaced = true;
+  // A file never takes the place of a folder.
+  if (exists && IsFolder(installed.Get())) return kArchiveCannotOpen;
+  replacement.hadTarget = exists;
+  if (replacement.folder || (exists && IsSharedReadOnly(installed.Get()))) {
+    result = PutInPlaceInTwoSteps(folder, replacement, exists ? installed.Get() : nullptr);
+    replacement.done = result == kArchiveOk;
+    return result;
   }
-  const DWORD renamed = RenameIntoFolder(replacement.Entry(), folder, names.target, false);
+  if (exists) {
+    result = LetReadOnlyGo(installed.Get(), replacement.readOnlyCleared);
+    if (result != kArchiveOk) return result;
+    // Without hard links (FAT volumes) the replacement cannot be taken back.
+    replacement.kept = LinkIntoFolder(installed.Get(), folder, names.backup) == ERROR_SUCCESS;
+  }
+  // A file still open, by us too, refuses to be replaced.
+  installed.Reset();
+  const DWORD renamed = RenameIntoFolder(replacement.Entry(), folder, names.target, exists);
   if (renamed != ERROR_SUCCESS) {
-    if (replacement.replaced) {
-      (void)RenameIntoFolder(installed.Get(), folder, names.target, false);
-      replacement.replaced = false;
+    if (replacement.readOnlyCleared &&
+        OpenPlain(tree, folder, names.folder, names.target, kShareAll, installed, exists) == kArchiveOk &&
+        exists) {
+      RestoreReadOnly(installed.Get());
     }
+    if (replacement.kept) (void)DeleteLeftover(tree, names.folder, names.backup);
+    replacement.kept = false;
+    replacement.readOnlyCleared = false;
     return ArchiveResultOf(renamed);
   }
   replacement.done = true;
@@ -121,6 +182,23 @@ void TakeBack(InstallTree& tree, Replacement& replacement) {
   HANDLE folder = nullptr;
   if (tree.Folder(names.folder, false, folder) != kArchiveOk) return;
   bool exists = false;
+  ScopedFileHandle installed;
+  const bool keptOpen =
+      replacement.kept &&
+      OpenPlain(tree, folder, names.folder, names.backup, kShareAll, installed, exists) == kArchiveOk &&
+      exists;
+  if (!replacement.movedAside && keptOpen) {
+    // The installed file takes its name back in one rename; the new one is
+    // left without a name, once nothing holds it open.
+    replacement.entry.Reset();
+    if (RenameIntoFolder(installed.Get(), folder, names.target, true) != ERROR_SUCCESS) return;
+    if (replacement.readOnlyCleared) RestoreReadOnly(installed.Get());
+    replacement.done = false;
+    return;
+  }
+  // A new file or folder where there was none, or one that took the name of
+  // one moved aside, gets its temporary name back.
+  if (replacement.hadTarget && !replacement.movedAside) return;  // nothing to go back to
   if (replacement.Entry() == nullptr &&
       OpenPlain(tree, folder, names.folder, names.target, 0, replacement.entry, exists) != kArchiveOk) {
     return;
@@ -130,12 +208,7 @@ void TakeBack(InstallTree& tree, Replacement& replacement) {
     return;
   }
   replacement.done = false;
-  if (!replacement.replaced) return;
-  ScopedFileHandle installed;
-  if (OpenPlain(tree, folder, names.folder, names.backup, kShareAll, installed, exists) == kArchiveOk &&
-      exists && RenameIntoFolder(installed.Get(), folder, names.target, false) == ERROR_SUCCESS) {
-    replacement.replaced = false;
-  }
+  if (keptOpen) (void)RenameIntoFolder(installed.Get(), folder, names.target, false);
 }
 
 void DeleteUnused(InstallTree& tree, Replacement& replacement) {
@@ -173,27 +246,27 @@ int FinishFromNames(InstallTree& tree, const ReplacementNames& names) {
   // took the files inside it along.
   if (result == kArchiveCannotOpen) return kArchiveOk;
   if (result != kArchiveOk) return result;
-  ScopedFileHandle entry;
+  Replacement replacement;
+  replacement.names = names;
   bool exists = false;
-  result = OpenPlain(tree, folder, names.folder, names.temporary, 0, entry, exists);
+  result = OpenPlain(tree, folder, names.folder, names.temporary, 0, replacement.entry, exists);
   // Without the new entry this replacement was finished before the kill.
   if (result != kArchiveOk || !exists) return result;
   ScopedFileHandle installed;
   result = OpenPlain(tree, folder, names.folder, names.target, kShareAll, installed, exists);
   if (result != kArchiveOk) return result;
-  bool replace = false;
-  if (exists) {
-    if (IsFolder(installed.Get()) && !IsFolder(entry.Get())) return kArchiveCannotOpen;
-    const DWORD moved = RenameIntoFolder(installed.Get(), folder, names.backup, false);
-    // The backup name is taken only when the installed file was moved aside
-    // already and something took its name since: the new file wins.
-    if (moved == ERROR_ALREADY_EXISTS || moved == ERROR_FILE_EXISTS) {
-      replace = true;
-    } else if (moved != ERROR_SUCCESS) {
-      return ArchiveResultOf(moved);
-    }
+  if (exists && IsFolder(installed.Get())) return kArchiveCannotOpen;
+  if (IsFolder(replacement.entry.Get()) || (exists && IsSharedReadOnly(installed.Get()))) {
+    // The installed one may have moved aside already.
+    return PutInPlaceInTwoSteps(folder, replacement, exists ? installed.Get() : nullptr);
   }
-  return ArchiveResultOf(RenameIntoFolder(entry.Get(), folder, names.target, replace));
+  if (exists) {
+    bool cleared = false;
+    result = LetReadOnlyGo(installed.Get(), cleared);
+    if (result != kArchiveOk) return result;
+  }
+  installed.Reset();
+  return ArchiveResultOf(RenameIntoFolder(replacement.entry.Get(), folder, names.target, exists));
 }
 
 }  // namespace launcher

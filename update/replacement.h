@@ -1,8 +1,12 @@
-// Putting what an update wrote in the places of the installed files: every
-// new file (or staged folder) first moves the installed one aside under a
-// temporary name, then takes its name. Each step can be taken back while
-// the others fail, and each can be taken again after a kill from the names
-// alone, which the update journal keeps.
+// Putting what an update wrote in the places of the installed files. A new
+// file takes its target's name in one rename, so the name never stands
+// empty; the installed file keeps a second name (a hard link under a
+// temporary name) until the update is committed, so that its replacement
+// can be taken back while others fail. Two renames, the installed one
+// moved aside first, put a staged folder in the place of the file in its
+// way, and a file in the place of a read-only one with other names, whose
+// attribute cannot go without going everywhere. Each step can be taken
+// again after a kill from the names alone, which the update journal keeps.
 #pragma once
 
 #include <windows.h>
@@ -36,17 +40,20 @@ struct Replacement {
   ScopedFileHandle entry;    // the new file while it is still held, else empty
   HANDLE borrowed = nullptr; // a staged folder's handle, which the tree holds
   HANDLE Entry() const { return entry ? entry.Get() : borrowed; }
-  bool folder = false;     // a staged folder rather than a file
-  bool replaced = false;   // an installed target was moved aside
+  bool folder = false;            // a staged folder rather than a file
+  bool movedAside = false;        // the installed one moved aside rather than linked
+  bool hadTarget = false;         // an installed file had the target's name
+  bool kept = false;              // and it is kept under the backup name
+  bool readOnlyCleared = false;   // its read-only attribute had to go first
   bool done = false;
 };
 
-// Moves an installed target aside (when there is one) and gives the new entry
-// its name. An archive result code; on failure nothing has changed.
+// Gives the new entry its target's name, keeping the installed file under
+// the backup name. An archive result code; on failure nothing has changed.
 int PutInPlace(InstallTree& tree, Replacement& replacement);
 
-// Undoes PutInPlace: the new entry gets its temporary name back and the
-// installed one its own name.
+// Undoes PutInPlace: the installed file gets its name back (where it could
+// be kept), and a new file that had no installed one before goes.
 void TakeBack(InstallTree& tree, Replacement& replacement);
 
 // Deletes the new entry that will not be used (a file, or an empty staged

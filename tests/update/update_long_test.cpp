@@ -2,6 +2,7 @@
 // update must not fill, and an update killed again and again in the middle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -81,6 +82,16 @@ TEST_F(SmallDrive, AnUpdateNeverFillsTheDrive) {
   EXPECT_EQ(results.at(L"lie.bin"), kArchiveDataUnreadable);
   EXPECT_EQ(FolderEntries(root_), (std::vector<std::wstring>{L"lie.bin", L"small.bin"}));
   EXPECT_EQ(ReadText(root_ + L"\\lie.bin"), "installed\n");
+
+  // Two folders, one volume: what the first two items took counts for the
+  // third, in whichever folder it goes.
+  const std::map<std::wstring, int> folders = ExtractAll(FixturePath(L"small_drive_folders.zip"));
+  EXPECT_EQ(folders, (std::map<std::wstring, int>{{L"a/one.bin", kArchiveOk},
+                                                   {L"a/three.bin", kArchiveWriteFailed},
+                                                   {L"b/two.bin", kArchiveOk}}));
+  ULARGE_INTEGER available = {};
+  ASSERT_TRUE(::GetDiskFreeSpaceExW(root_.c_str(), &available, nullptr, nullptr));
+  EXPECT_GE(available.QuadPart, 64ull << 20);
 }
 
 // --- An update killed in the middle -----------------------------------------
@@ -90,9 +101,22 @@ std::string Bytes(const std::wstring& path) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-class InterruptedUpdate : public ::testing::Test {
+// Where the installation lies: a folder of its own, or one so deep that the
+// longest item's full path comes to 259 units, the most Windows allows.
+class InterruptedUpdate : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
+    if (GetParam()) {
+      const std::size_t longestItem = std::wstring(L"\\data\\deep\\noise35.bin").size();
+      std::wstring deep = folder_.Path();
+      while (deep.size() + longestItem < 259) {
+        deep += L"\\" + std::wstring(std::min<std::size_t>(40, 259 - longestItem - deep.size() - 1), L'n');
+      }
+      CreateFolders(deep);
+      installation_ = deep;
+    } else {
+      installation_ = folder_.Path();
+    }
     EndAllClients();
     // What the archive makes, from an extraction of its own.
     TestFolder reference;
@@ -110,21 +134,21 @@ class InterruptedUpdate : public ::testing::Test {
     for (const auto& file : updated_) {
       if (position++ % 2 == 0) old_[file.first] = "old " + Narrow(file.first) + "\n";
     }
-    launcher_ = InstallLauncher(folder_.Path());
+    launcher_ = InstallLauncher(installation_);
   }
   void TearDown() override { EndAllClients(); }
 
   void InstallOldVersionAndStage() {
     for (const auto& file : updated_) {
-      const std::wstring path = folder_ / file.first;
+      const std::wstring path = At(file.first);
       ::DeleteFileW(path.c_str());
       const auto old = old_.find(file.first);
       if (old == old_.end()) continue;
       CreateFolders(path.substr(0, path.rfind(L'\\')));
       WriteFileBytes(path, old->second);
     }
-    CreateFolders(folder_ / L"temp");
-    CopyFixture(L"large_update.zip", folder_ / L"temp\\update.zip");
+    CreateFolders(At(L"temp"));
+    CopyFixture(L"large_update.zip", At(L"temp\\update.zip"));
   }
 
   // Every file of the update is the old one (or absent, where there was
@@ -132,7 +156,7 @@ class InterruptedUpdate : public ::testing::Test {
   std::string Mixed() {
     std::string problems;
     for (const auto& file : updated_) {
-      const std::wstring path = folder_ / file.first;
+      const std::wstring path = At(file.first);
       const auto old = old_.find(file.first);
       if (!FileExists(path)) {
         if (old != old_.end()) problems += Narrow(file.first) + " is gone; ";
@@ -147,16 +171,19 @@ class InterruptedUpdate : public ::testing::Test {
   }
 
   bool UpdatePending() {
-    return FileExists(folder_ / L"temp\\update.zip") || FileExists(folder_ / L"update.zip");
+    return FileExists(At(L"temp\\update.zip")) || FileExists(At(L"update.zip"));
   }
 
+  std::wstring At(const std::wstring& relative) const { return installation_ + L"\\" + relative; }
+
   TestFolder folder_;
+  std::wstring installation_;
   std::wstring launcher_;
   std::map<std::wstring, std::string> updated_;
   std::map<std::wstring, std::string> old_;
 };
 
-TEST_F(InterruptedUpdate, EveryKillLeavesOldOrNewFilesAndTheNextStartFinishes) {
+TEST_P(InterruptedUpdate, EveryKillLeavesOldOrNewFilesAndTheNextStartFinishes) {
   // How long an uninterrupted start takes, so the kills fall inside it.
   InstallOldVersionAndStage();
   const auto began = std::chrono::steady_clock::now();
@@ -174,7 +201,7 @@ TEST_F(InterruptedUpdate, EveryKillLeavesOldOrNewFilesAndTheNextStartFinishes) {
   for (int kill = 0; kill < 24; ++kill) {
     SCOPED_TRACE("kill " + std::to_string(kill));
     if (!UpdatePending()) InstallOldVersionAndStage();
-    KillableRun run(L"\"" + launcher_ + L"\"", folder_.Path());
+    KillableRun run(L"\"" + launcher_ + L"\"", installation_);
     ASSERT_TRUE(run.Started());
     ::Sleep(static_cast<DWORD>(random.Below(window + 1)));
     // The client it may just have begun to start goes with it.
@@ -195,9 +222,14 @@ TEST_F(InterruptedUpdate, EveryKillLeavesOldOrNewFilesAndTheNextStartFinishes) {
   EndAllClients();
   EXPECT_FALSE(UpdatePending());
   for (const auto& file : updated_) {
-    EXPECT_EQ(Bytes(folder_ / file.first), file.second) << Narrow(file.first);
+    EXPECT_EQ(Bytes(At(file.first)), file.second) << Narrow(file.first);
   }
-  EXPECT_EQ(hostile::TemporaryLeftovers(folder_.Path()), std::vector<std::wstring>{});
+  EXPECT_EQ(hostile::TemporaryLeftovers(installation_), std::vector<std::wstring>{});
 }
+
+INSTANTIATE_TEST_SUITE_P(Installations, InterruptedUpdate, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "AtThePathLimit" : "InAFolderOfItsOwn");
+                         });
 
 }  // namespace
