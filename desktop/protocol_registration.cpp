@@ -14,6 +14,28 @@ std::wstring FormatOpenCommand(const std::wstring& launcherPath) {
   return L"\"" + launcherPath + L"\" \"%1\"";
 }
 
+namespace {
+
+// Windows starts a scheme's handler only when the scheme's key carries this
+// value; an installer's own value, whatever it holds, is left as it is.
+void EnsureUrlProtocolValue() {
+  ScopedRegKey key;
+  if (::RegCreateKeyExW(HKEY_CLASSES_ROOT, kProtocolKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, key.Receive(),
+                        nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  if (::RegQueryValueExW(key.Get(), kUrlProtocolValue, nullptr, nullptr, nullptr, nullptr) !=
+      ERROR_FILE_NOT_FOUND) {
+    return;
+  }
+  const wchar_t empty[] = L"";
+  ::RegSetValueExW(key.Get(), kUrlProtocolValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(empty),
+                   sizeof(empty));
+}
+
+}  // namespace
+
 void WriteRegFun() {
   DWORD error = ERROR_SUCCESS;
   const std::wstring launcherPath = ReadModulePath(nullptr, error);
@@ -38,6 +60,7 @@ void WriteRegFun() {
                        dataSize) != ERROR_SUCCESS) {
     LAUNCHER_LOG_INFO << L"set reg failure: ";
   }
+  EnsureUrlProtocolValue();
 }
 
 }  // namespace launcher

@@ -1,8 +1,12 @@
 #include "launcher/client_handoff.h"
 
+#include <algorithm>
+
+#include "desktop/desktop_shortcut.h"
 #include "launcher/base/client_contract.h"
 #include "launcher/base/scoped_resource.h"
-#include "launcher/single_instance.h"
+#include "launcher/launch_command.h"
+#include "log/process_logger.h"
 
 namespace launcher {
 namespace {
@@ -25,21 +29,16 @@ class HandOffDeadline {
 };
 
 // Overlapped, so that a client that stops reading cannot hold the write for
-// ever.
+// ever. The server may learn who the launcher is, never act as it.
 ScopedFileHandle OpenPipeOnce() {
-  return ScopedFileHandle(::CreateFileW(kClientPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
+  return ScopedFileHandle(::CreateFileW(
+      kClientPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+      nullptr));
 }
 
-// Whether an open that failed with this error is worth another attempt. A
-// missing pipe is worth it once the pipe has been seen (it may be gone for a
-// moment between two instances) or while a client process runs: the client
-// creates its pipe a moment after it starts, and a sibling launcher may have
-// started it just now. With no client at all it fails at once.
-bool IsWorthAnotherOpen(DWORD openError, bool pipeSeen) {
-  if (openError != ERROR_FILE_NOT_FOUND) return true;
-  return pipeSeen || !ProcessIdsNamed(kClientFileName).empty();
+bool AnyClientRuns(const std::vector<ClientStamp>& clients) {
+  return std::any_of(clients.begin(), clients.end(), IsRunning);
 }
 
 // Never returns at once without cause, so the attempts never spin: a busy pipe
@@ -50,18 +49,41 @@ void WaitBeforeNextOpen(DWORD openError, const HandOffDeadline& deadline) {
   ::Sleep(remaining < kRetryPauseMs ? remaining : kRetryPauseMs);
 }
 
-// The "open the pipe" step: attempts until the pipe opens, turns out to be
-// missing with no client to serve it, or the deadline passes.
-ScopedFileHandle OpenClientPipe(const HandOffDeadline& deadline) {
-  bool pipeSeen = false;
+// The "open the pipe" step: attempts until the pipe opens or the deadline
+// passes. A missing pipe is worth another attempt while one of the clients
+// runs: a client creates its pipe a moment after it starts, and there may be
+// a moment without an instance between two links. Once none runs, no one
+// will serve it.
+ScopedFileHandle OpenClientPipe(const HandOffDeadline& deadline,
+                                const std::vector<ClientStamp>& clients, bool& noClientLeft) {
   for (;;) {
     ScopedFileHandle pipe = OpenPipeOnce();
     if (pipe) return pipe;
     const DWORD error = ::GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) pipeSeen = true;
-    if (!IsWorthAnotherOpen(error, pipeSeen) || deadline.HasPassed()) return ScopedFileHandle();
+    noClientLeft = error == ERROR_FILE_NOT_FOUND && !AnyClientRuns(clients);
+    if (noClientLeft || deadline.HasPassed()) return ScopedFileHandle();
     WaitBeforeNextOpen(error, deadline);
   }
+}
+
+// The server's process and image, read for the check and for the log.
+PipeServerFacts ReadPipeServer(HANDLE pipe, const std::wstring& installFolder, ULONG& serverId,
+                               std::wstring& imagePath) {
+  PipeServerFacts server;
+  if (!::GetNamedPipeServerProcessId(pipe, &serverId)) return server;
+  const ScopedHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, serverId));
+  std::vector<wchar_t> image(32768, L'\0');
+  DWORD size = static_cast<DWORD>(image.size());
+  if (!process || !::QueryFullProcessImageNameW(process.Get(), 0, image.data(), &size)) {
+    return server;
+  }
+  imagePath.assign(image.data(), size);
+  server.known = true;
+  server.sessionId = SessionOf(serverId);
+  const std::wstring imageFolder = LauncherFolderOf(imagePath);
+  server.inInstallFolder = !installFolder.empty() && !imageFolder.empty() &&
+                           AreSameFile(imageFolder.c_str(), installFolder.c_str());
+  return server;
 }
 
 // One overlapped write of the pipe, waited on until the deadline; the pending
@@ -102,11 +124,16 @@ bool WriteWholeMessage(HANDLE pipe, const std::vector<char>& message,
 }  // namespace
 
 std::vector<char> ClientMessageFor(const std::wstring& payload) {
-  const int size =
-      ::WideCharToMultiByte(CP_ACP, 0, payload.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  // Code pages without best-fit tables (UTF-8) refuse the flag.
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
+  int size = ::WideCharToMultiByte(CP_ACP, flags, payload.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0 && ::GetLastError() == ERROR_INVALID_FLAGS) {
+    flags = 0;
+    size = ::WideCharToMultiByte(CP_ACP, flags, payload.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  }
   if (size <= 0) return std::vector<char>(1, '\0');
   std::vector<char> message(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, payload.c_str(), -1, message.data(), size, nullptr, nullptr);
+  ::WideCharToMultiByte(CP_ACP, flags, payload.c_str(), -1, message.data(), size, nullptr, nullptr);
   message.back() = '\0';
   return message;
 }
@@ -124,13 +151,40 @@ bool WriteUntilAllSent(const std::vector<char>& message, const PipeWriteStep& wr
   return true;
 }
 
-int SendToRunningClient(const std::wstring& payload) {
+PipeServerVerdict JudgePipeServer(const PipeServerFacts& server, DWORD ownSession) {
+  if (!server.known) return PipeServerVerdict::kUnknown;
+  if (server.sessionId != ownSession) return PipeServerVerdict::kOtherSession;
+  if (!server.inInstallFolder) return PipeServerVerdict::kOtherFolder;
+  return PipeServerVerdict::kTrusted;
+}
+
+HandOffResult SendToRunningClient(const std::wstring& payload, const std::wstring& installFolder,
+                                  const std::vector<ClientStamp>& clients) {
   const HandOffDeadline deadline(kHandOffLimitMs);
-  const ScopedFileHandle pipe = OpenClientPipe(deadline);
-  if (!pipe) return 1;
+  bool noClientLeft = false;
+  const ScopedFileHandle pipe = OpenClientPipe(deadline, clients, noClientLeft);
+  if (!pipe) return noClientLeft ? HandOffResult::kNoClientLeft : HandOffResult::kNotDelivered;
+
+  ULONG serverId = 0;
+  std::wstring serverImage;
+  const PipeServerFacts server = ReadPipeServer(pipe.Get(), installFolder, serverId, serverImage);
+  const PipeServerVerdict verdict = JudgePipeServer(server, SessionOf(::GetCurrentProcessId()));
+  if (verdict != PipeServerVerdict::kTrusted) {
+    LAUNCHER_LOG_INFO << L"link not handed over, the pipe's server is "
+                      << (verdict == PipeServerVerdict::kUnknown         ? L"unknown"
+                          : verdict == PipeServerVerdict::kOtherSession ? L"of another session"
+                                                                         : L"of another folder")
+                      << L": process " << serverId << L" " << serverImage;
+    return HandOffResult::kNotDelivered;
+  }
+  // The foreground is the launcher's to give: the client may show the link.
+  ::AllowSetForegroundWindow(serverId);
+  for (const ClientStamp& client : clients) ::AllowSetForegroundWindow(client.processId);
   // A client that stops reading fails the hand-off; a write the pipe refuses
   // is not told apart from a delivered one: the pipe was there.
-  return WriteWholeMessage(pipe.Get(), ClientMessageFor(payload), deadline) ? 0 : 1;
+  return WriteWholeMessage(pipe.Get(), ClientMessageFor(payload), deadline)
+             ? HandOffResult::kDelivered
+             : HandOffResult::kNotDelivered;
 }
 
 }  // namespace launcher

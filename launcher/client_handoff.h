@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "launcher/single_instance.h"
+
 namespace launcher {
 
 // The message the client receives: payload in the system's ANSI code page
-// (characters it cannot represent become its default character), then 0x00.
+// (characters it cannot represent become its default character, never an
+// ASCII look-alike such as '"' for a fullwidth quote), then 0x00.
 std::vector<char> ClientMessageFor(const std::wstring& payload);
 
 // The whole hand-off, waiting for a free pipe instance and writing, ends
@@ -33,13 +36,30 @@ using PipeWriteStep = std::function<PipeWriteResult(const char* data, DWORD size
 // true: the pipe was there, so a refusal counts as delivered.
 bool WriteUntilAllSent(const std::vector<char>& message, const PipeWriteStep& write);
 
-// Writes the payload's message into "\\.\Pipe\DIRIRA_vorlan". While every
-// instance of the pipe is busy, or a client runs that does not serve its pipe
-// yet, it waits. Returns the launcher's exit code: 0 when the pipe was opened
-// and the message written (or refused by the pipe), 1 when no client serves
-// the pipe, or when the time limit passed before an instance was free, before
-// a starting client served its pipe or before the client took the whole
-// message.
-[[nodiscard]] int SendToRunningClient(const std::wstring& payload);
+// Who serves the pipe, as far as the launcher checks it.
+struct PipeServerFacts {
+  bool known = false;            // its process and image could be read
+  DWORD sessionId = 0;
+  bool inInstallFolder = false;  // its image lies in the launcher's folder
+};
+enum class PipeServerVerdict { kTrusted, kUnknown, kOtherSession, kOtherFolder };
+// Only a process of the launcher's session running a program of this
+// installation (vorlan.exe, or a program installed beside it) gets a link.
+PipeServerVerdict JudgePipeServer(const PipeServerFacts& server, DWORD ownSession);
+
+enum class HandOffResult {
+  kDelivered,     // written (or refused by the pipe, which was there)
+  kNoClientLeft,  // none of the clients runs any more and the pipe is gone
+  kNotDelivered,  // a foreign server, or the time limit passed
+};
+
+// Writes the payload's message into "\\.\Pipe\DIRIRA_vorlan" once its server
+// has proved to be this installation's, in the launcher's session; the
+// client may then come to the foreground. While every instance of the pipe
+// is busy, or one of the given clients runs but does not serve its pipe yet,
+// it waits, within kHandOffLimitMs.
+[[nodiscard]] HandOffResult SendToRunningClient(const std::wstring& payload,
+                                                const std::wstring& installFolder,
+                                                const std::vector<ClientStamp>& clients);
 
 }  // namespace launcher

@@ -9,7 +9,11 @@
 
 namespace launcher {
 
-// Returns the process exit code: 0, or 1 when a hand-off finds no pipe.
+// Exit codes besides 0.
+constexpr int kExitHandOffFailed = 1;     // the link did not reach the running client
+constexpr int kExitClientNotStarted = 2;  // the launch road could not start the client
+
+// Returns the process exit code.
 [[nodiscard]] int RunLauncher(const wchar_t* commandLineTail, KeyStateReader keyState,
                 const RestartPrompt& prompt = ShowRestartPrompt);
 

@@ -1,53 +1,56 @@
-// Launchers started together (a double click, a browser opening several links)
-// take the launch road one after the other: a named mutex of the user's
-// session is held from before the single-instance guard until the client has
-// been started. A later launcher then finds the client its sibling started,
-// and does not ask the user about it.
+// Launchers of one session (a double click, a browser opening several links)
+// take their road one after the other: a named mutex of the session is held
+// from before the single-instance guard until the client has been started,
+// and across the prompt, so that a launcher behind it follows the user's
+// answer instead of asking again. Beside it a small shared record tells the
+// next launcher which client a sibling started and what the user answered.
+//
+// Both objects are the elevated launcher's alone: only Administrators and
+// SYSTEM may open them, and they are owned by Administrators, which a
+// process without elevation cannot make an object's owner. An object found
+// under either name that is not owned so, or not of its kind, is someone
+// else's: the launcher then goes on without lock and record, as one launcher
+// alone would, and logs it; it never waits on that object or believes it.
 #pragma once
 
 #include <windows.h>
-
-#include <vector>
 
 #include "launcher/base/scoped_resource.h"
 #include "launcher/single_instance.h"
 
 namespace launcher {
 
-// Long enough for a large update applied by the launcher before.
-constexpr DWORD kLaunchLockWaitMs = 30000;
+// The names in the session's own namespace.
+constexpr wchar_t kLaunchLockName[] = L"Local\\quintarelox_launch_road";
+constexpr wchar_t kLaunchRecordName[] = L"Local\\quintarelox_launch_record";
 
 class LaunchLock {
  public:
-  // Waits up to timeoutMs for the launchers before this one. A holder that
-  // died is taken over as if it had let go; after the timeout, or when the
-  // mutex cannot be had at all, this launcher goes on without it.
-  explicit LaunchLock(DWORD timeoutMs = kLaunchLockWaitMs);
+  // Waits for the launchers before this one for as long as they run; a holder
+  // that died is taken over.
+  LaunchLock();
   ~LaunchLock() { Release(); }
   LaunchLock(const LaunchLock&) = delete;
   LaunchLock& operator=(const LaunchLock&) = delete;
 
+  void Acquire();
   // Lets the next launcher go on.
   void Release();
 
+  // Empty when the record is not ours.
+  LaunchRecord Read() const;
+  void Write(const LaunchRecord& record);
+  // Records the client this launcher started; the record lives as long as
+  // that client, so that a launcher started after this one has ended still
+  // finds it.
+  void RecordStartedClient(HANDLE client);
+
  private:
   ScopedHandle mutex_;
+  ScopedHandle section_;
+  ScopedMappedView view_;
+  bool ours_ = false;
   bool held_ = false;
 };
-
-// True when one of the running clients was created after this launcher: the
-// user started the launcher before that client existed, so it cannot be the
-// client the user meant to restart. Times are creation times in 100 ns units.
-bool IsClientNewerThanLauncher(ULONGLONG launcherCreation,
-                               const std::vector<ULONGLONG>& clientCreations);
-
-// Creation times of the running clients; a client whose times cannot be read
-// is left out.
-std::vector<ULONGLONG> ClientCreationTimes();
-
-// The restart question as this launcher asks it: when a client newer than
-// this launcher runs (a sibling started together with it got there first),
-// the answer is Cancel without a box, so the link is handed to that client.
-RestartPrompt PromptUnlessClientIsNewer(const RestartPrompt& prompt);
 
 }  // namespace launcher

@@ -1,6 +1,7 @@
 #include "launcher/launcher_swap.h"
 
 #include <cwchar>
+#include <vector>
 
 #include "launcher/base/file_identity.h"
 #include "launcher/base/scoped_resource.h"
@@ -72,19 +73,35 @@ bool StartLauncherSwap(const std::wstring& staged) {
     return false;
   }
   const ScopedHandle inheritable(self);
+  // That handle alone goes to the swap: not the pipes or the console the
+  // launcher was started with, which the swap is not to hold open.
+  SIZE_T size = 0;
+  (void)::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<unsigned char> storage(size);
+  auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+  if (!::InitializeProcThreadAttributeList(attributes, 1, 0, &size)) return false;
+  HANDLE inherited[] = {self};
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.lpAttributeList = attributes;
+  bool started = false;
+  PROCESS_INFORMATION process = {};
   std::wstring commandLine = LauncherSwapCommandLine(staged, self);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION started = {};
-  // The launcher creates every other handle uninheritable: this is the one
-  // the swap gets.
-  if (!::CreateProcessW(staged.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started)) {
-    LAUNCHER_LOG_INFO << L"launcher swap not started: error " << ::GetLastError();
+  if (::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                  sizeof(inherited), nullptr, nullptr)) {
+    started = ::CreateProcessW(staged.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                               CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                               &startup.StartupInfo, &process) != FALSE;
+  }
+  const DWORD error = ::GetLastError();
+  ::DeleteProcThreadAttributeList(attributes);
+  if (!started) {
+    LAUNCHER_LOG_INFO << L"launcher swap not started: error " << error;
     return false;
   }
-  const ScopedHandle process(started.hProcess);
-  const ScopedHandle thread(started.hThread);
+  const ScopedHandle thread(process.hThread);
+  const ScopedHandle swap(process.hProcess);
   return true;
 }
 

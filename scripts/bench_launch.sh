@@ -2,7 +2,7 @@
 # Launch speed under one warm Wine: the launcher from its start to the
 # client's start (a shortcut to refresh, no update) against starting the
 # reference client directly and against the floor (launchfloor.exe: the
-# launcher's system DLLs and ShellExecuteW only). Prints the medians and the
+# launcher's system DLLs and its client start only). Prints the medians and the
 # ratios launcher / direct and launcher / floor.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"

@@ -107,6 +107,20 @@ struct ItemIdListTraits {
   static void Free(PIDLIST_ABSOLUTE p) noexcept { ::CoTaskMemFree(p); }
 };
 
+// Memory the system hands out with LocalAlloc (security descriptors).
+struct LocalMemoryTraits {
+  static HLOCAL Empty() noexcept { return nullptr; }
+  static bool IsValid(HLOCAL p) noexcept { return p != nullptr; }
+  static void Free(HLOCAL p) noexcept { ::LocalFree(p); }
+};
+
+// Views of a file mapping.
+struct MappedViewTraits {
+  static void* Empty() noexcept { return nullptr; }
+  static bool IsValid(const void* p) noexcept { return p != nullptr; }
+  static void Free(void* p) noexcept { ::UnmapViewOfFile(p); }
+};
+
 // C runtime file streams, for libraries that read from a FILE*.
 struct FileStreamTraits {
   static std::FILE* Empty() noexcept { return nullptr; }
@@ -123,6 +137,8 @@ template <typename Interface>
 using ScopedComPtr = ScopedResource<Interface*, ComTraits<Interface>>;
 using ScopedItemIdList = ScopedResource<PIDLIST_ABSOLUTE, ItemIdListTraits>;
 using ScopedFileStream = ScopedResource<std::FILE*, FileStreamTraits>;
+using ScopedLocalMemory = ScopedResource<HLOCAL, LocalMemoryTraits>;
+using ScopedMappedView = ScopedResource<void*, MappedViewTraits>;
 
 // Pairs CoInitialize with CoUninitialize for the length of one call. A thread
 // already in another apartment refuses the call (RPC_E_CHANGED_MODE); its

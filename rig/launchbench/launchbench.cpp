@@ -1,6 +1,6 @@
 // Launch speed: the time from starting launcher.exe to the start of the client
 // it starts, against starting the reference client directly and against the
-// floor (launchfloor.exe: the launcher's system DLLs and ShellExecuteW, nothing
+// floor (launchfloor.exe: the launcher's system DLLs and its client start, nothing
 // else), in one run under the same warm Wine. The installation has a
 // ProductConfig.xml and a shortcut on the all-users desktop to refresh, and no
 // staged update.

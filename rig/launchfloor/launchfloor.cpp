@@ -1,13 +1,19 @@
 // The floor of the launch benchmark: what any program that starts the client
 // the way the launcher does pays under Wine. It loads the system DLLs that
-// launcher.exe imports and calls ShellExecuteW for the client, nothing else.
+// launcher.exe imports and starts the client with the launcher's own client
+// start, nothing else.
 //
 // Usage: launchfloor.exe PARAMETERS
-// Starts vorlan.exe from the working folder with PARAMETERS, as the launcher
-// does from its own folder.
+// Starts vorlan.exe from its own folder with PARAMETERS, as the launcher does.
 #include <windows.h>
 #include <objbase.h>
-#include <shellapi.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "launcher/base/text_helpers.h"
+#include "launcher/client_start.h"
+#include "launcher/launch_command.h"
 
 namespace {
 
@@ -18,12 +24,14 @@ AnyFunction volatile importedLikeTheLauncher[] = {
     reinterpret_cast<AnyFunction>(&::RegCloseKey),       // advapi32
     reinterpret_cast<AnyFunction>(&::CoInitialize),      // ole32
     reinterpret_cast<AnyFunction>(&::GetDesktopWindow),  // user32
+    reinterpret_cast<AnyFunction>(&::SHChangeNotify),    // shell32
 };
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR parameters, int) {
   (void)importedLikeTheLauncher[0];  // a volatile read keeps the references
-  ::ShellExecuteW(nullptr, L"open", L"vorlan.exe", parameters, nullptr, SW_SHOW);
-  return 0;
+  DWORD error = 0;
+  const std::wstring folder = launcher::LauncherFolderOf(launcher::ReadModulePath(nullptr, error));
+  return launcher::StartClient(folder, parameters).process ? 0 : 2;
 }

@@ -130,6 +130,28 @@ TEST_F(ProtocolRegistration, ALongLauncherPathIsRegisteredWhole) {
   EXPECT_EQ(value.data, ExpectedData(launcherPath)) << Narrow(value.Text());
 }
 
+// Windows starts a scheme's handler only when the scheme's key has a "URL
+// Protocol" value (Wine needs none): a launch adds an empty one where it is
+// missing and leaves an installer's own, of whatever type, as it was.
+TEST_F(ProtocolRegistration, TheSchemeGetsAnEmptyUrlProtocolValueOnlyWhereItHasNone) {
+  TestFolder folder;
+  const std::wstring launcherPath = InstallLauncher(folder.Path());
+  const std::vector<BYTE> installers = {7, 0, 0, 0};
+  for (const bool present : {false, true}) {
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, launcher::kProtocolKey);
+    if (present) {
+      ASSERT_EQ(::RegSetKeyValueW(HKEY_CLASSES_ROOT, launcher::kProtocolKey,
+                                  launcher::kUrlProtocolValue, REG_DWORD, installers.data(), 4),
+                ERROR_SUCCESS);
+    }
+    Launch(launcherPath, folder.Path());
+    const RegistryValue value =
+        ReadRegistryValue(HKEY_CLASSES_ROOT, launcher::kProtocolKey, launcher::kUrlProtocolValue);
+    EXPECT_EQ(value.type, static_cast<DWORD>(present ? REG_DWORD : REG_SZ));
+    EXPECT_EQ(value.data, present ? installers : std::vector<BYTE>(2, 0));
+  }
+}
+
 TEST_F(ProtocolRegistration, ALinkOpenedThroughTheShellStartsTheRegisteredLauncher) {
   TestFolder folder(L"link target");
   const std::wstring launcherPath = InstallLauncher(folder.Path());

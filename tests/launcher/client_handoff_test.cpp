@@ -20,32 +20,53 @@
 namespace {
 
 using namespace testing_support;
-using launcher::SendToRunningClient;
+using launcher::HandOffResult;
+
+std::vector<launcher::ClientStamp> StampsOf(const std::vector<DWORD>& ids) {
+  std::vector<launcher::ClientStamp> stamps;
+  for (const DWORD id : ids) {
+    const launcher::ScopedHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    stamps.push_back(launcher::StampOf(process.Get()));
+  }
+  return stamps;
+}
 
 class ClientHandoff : public ::testing::Test {
  protected:
   void SetUp() override { EndAllClients(); }
   void TearDown() override { EndAllClients(); }
 
-  // Starts one client in the test's folder and waits for its pipe.
-  void StartClient(const std::map<std::wstring, std::wstring>& environment = {}) {
-    InstallLauncher(folder_.Path());
-    ASSERT_EQ(StartClients(folder_.Path(), 1, environment).size(), 1u);
+  // Starts one client (by default vorlan.exe of the test's folder) and waits
+  // for its pipe.
+  void StartClient(const std::map<std::wstring, std::wstring>& environment = {},
+                   const std::wstring& folder = L"", const std::wstring& imageName = L"vorlan.exe") {
+    const std::wstring from = folder.empty() ? folder_.Path() : folder;
+    InstallLauncher(from);
+    if (imageName != L"vorlan.exe") {
+      ::CopyFileW((from + L"\\vorlan.exe").c_str(), (from + L"\\" + imageName).c_str(), FALSE);
+    }
+    clients_ = StampsOf(StartClients(from, 1, environment, imageName));
+    ASSERT_EQ(clients_.size(), 1u);
     if (environment.count(L"VORLAN_PIPE") == 0) {
       ASSERT_TRUE(WaitForClientPipe());
     }
   }
 
+  HandOffResult Send(const std::wstring& payload) {
+    return launcher::SendToRunningClient(payload, folder_.Path(), clients_);
+  }
+
   // Sends payload and returns the one message the client received.
   std::string Deliver(const std::wstring& payload) {
     const std::size_t before = WaitForMessages(folder_.Path(), 0, 0).size();
-    EXPECT_EQ(SendToRunningClient(payload), 0);
+    EXPECT_EQ(Send(payload), HandOffResult::kDelivered);
     const std::vector<std::string> messages = WaitForMessages(folder_.Path(), before + 1);
     EXPECT_EQ(messages.size(), before + 1);
     return messages.size() > before ? messages.back() : std::string("<none>");
   }
 
   TestFolder folder_;
+  std::vector<launcher::ClientStamp> clients_;
 };
 
 TEST_F(ClientHandoff, TheQuotedLinkArrivesAsTextAndOneZeroByte) {
@@ -65,6 +86,11 @@ TEST_F(ClientHandoff, CharactersTheCodePageLacksBecomeItsDefaultCharacter) {
   const char fallback = static_cast<char>(info.DefaultChar[0]);
   // Georgian letters are in no ANSI code page of this system.
   EXPECT_EQ(Deliver(L"a\x10D0\x10D1z"), std::string("a") + fallback + fallback + "z" + '\0');
+  // Nor are fullwidth quotes and solidus in code page 1252, whose best fit
+  // would turn them into the ASCII characters they look like.
+  if (::GetACP() == 1252) {
+    EXPECT_EQ(Deliver(L"a\xFF02\xFF0Fz"), std::string("a") + fallback + fallback + "z" + '\0');
+  }
 }
 
 // The product's users run Chinese Windows, code page 936: Chinese text
@@ -89,15 +115,15 @@ TEST_F(ClientHandoff, APayloadOfAnySizeArrivesWhole) {
   EXPECT_EQ(Deliver(std::wstring(10240, L'q')), std::string(10240, 'q') + '\0');
 }
 
-TEST_F(ClientHandoff, WithoutAPipeTheExitCodeIsOne) {
-  // No client at all: nothing to wait for.
+TEST_F(ClientHandoff, WithoutAPipeNothingIsDelivered) {
+  // No client at all: nothing to wait for, and the link may take the launch road.
   ULONGLONG start = ::GetTickCount64();
-  EXPECT_EQ(SendToRunningClient(L"abc"), 1);
+  EXPECT_EQ(Send(L"abc"), HandOffResult::kNoClientLeft);
   EXPECT_LT(::GetTickCount64() - start, 2000u);
   // A client that serves no pipe: waited for as one still starting, within bounds.
   StartClient({{L"VORLAN_PIPE", L"0"}});
   start = ::GetTickCount64();
-  EXPECT_EQ(SendToRunningClient(L"abc"), 1);
+  EXPECT_EQ(Send(L"abc"), HandOffResult::kNotDelivered);
   EXPECT_LT(::GetTickCount64() - start, 7000u);
   EXPECT_TRUE(WaitForMessages(folder_.Path(), 1, 300).empty());
 }
@@ -128,7 +154,7 @@ TEST_F(ClientHandoff, APipeThatStaysBusyGivesExitCodeOne) {
   ASSERT_TRUE(IsClientPipeBusy());
   const ULONGLONG start = ::GetTickCount64();
   const ULONGLONG cpuBefore = ThreadCpuMs();
-  EXPECT_EQ(SendToRunningClient(L"late"), 1);
+  EXPECT_EQ(Send(L"late"), HandOffResult::kNotDelivered);
   // Bounded: the launcher gives up long before the client frees its pipe, and
   // it waits rather than spins meanwhile.
   EXPECT_LT(::GetTickCount64() - start, 7000u);
@@ -141,18 +167,69 @@ TEST_F(ClientHandoff, APipeThatStaysBusyGivesExitCodeOne) {
 // gives up at its time limit.
 TEST_F(ClientHandoff, AClientThatNeverReadsHoldsTheHandOffForItsTimeLimitOnly) {
   StartClient({{L"VORLAN_READ", L"0"}});
-  std::future<std::pair<int, ULONGLONG>> handOff = std::async(std::launch::async, [] {
+  std::future<std::pair<HandOffResult, ULONGLONG>> handOff = std::async(std::launch::async, [this] {
     const ULONGLONG start = ::GetTickCount64();
-    const int exitCode = SendToRunningClient(std::wstring(100000, L'h'));
-    return std::make_pair(exitCode, ::GetTickCount64() - start);
+    const HandOffResult result = Send(std::wstring(100000, L'h'));
+    return std::make_pair(result, ::GetTickCount64() - start);
   });
   const bool returned = handOff.wait_for(std::chrono::seconds(15)) == std::future_status::ready;
   if (!returned) EndAllClients();  // a broken pipe ends the write
   ASSERT_TRUE(returned) << "the hand-off still waited after 15 s";
-  const std::pair<int, ULONGLONG> result = handOff.get();
-  EXPECT_EQ(result.first, 1);
+  const std::pair<HandOffResult, ULONGLONG> result = handOff.get();
+  EXPECT_EQ(result.first, HandOffResult::kNotDelivered);
   EXPECT_GE(result.second, launcher::kHandOffLimitMs - 500);
   EXPECT_LT(result.second, launcher::kHandOffLimitMs + 2000);
+}
+
+// The pipe's server must be a program of this installation: the client, or
+// another program installed beside it (the client's extension may serve the
+// pipe from a process of its own), never one from another folder.
+TEST_F(ClientHandoff, OnlyAServerFromTheInstallationFolderGetsTheLink) {
+  TestFolder elsewhere;
+  const struct {
+    const char* name;
+    bool fromElsewhere;
+    const wchar_t* image;
+    bool delivered;
+  } servers[] = {
+      {"the folder's client", false, L"vorlan.exe", true},
+      {"a program beside it", false, L"vorlan_extension.exe", true},
+      {"another folder's client", true, L"vorlan.exe", false},
+  };
+  for (const auto& server : servers) {
+    SCOPED_TRACE(server.name);
+    EndAllClients();
+    StartClient({}, server.fromElsewhere ? elsewhere.Path() : folder_.Path(), server.image);
+    const std::wstring records = server.fromElsewhere ? elsewhere.Path() : folder_.Path();
+    const std::size_t before = WaitForMessages(records, 0, 0).size();
+    EXPECT_EQ(Send(L"x"),
+              server.delivered ? HandOffResult::kDelivered : HandOffResult::kNotDelivered);
+    // A refused server saw a connection and nothing on it.
+    const std::vector<std::string> messages =
+        WaitForMessages(records, before + 1, server.delivered ? 20000 : 500);
+    ASSERT_EQ(messages.size(), before + 1);
+    EXPECT_EQ(messages.back(), server.delivered ? std::string("x", 2) : std::string());
+    // A program beside the client is no client: ended here by its id.
+    const launcher::ScopedHandle process(
+        ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, clients_[0].processId));
+    if (process) ::TerminateProcess(process.Get(), 0);
+    WaitUntilEnded(clients_[0].processId);
+  }
+}
+
+// Wine gives every process the caller's session: the sessions are the test's.
+TEST(PipeServer, OnlyOneOfTheOwnSessionFromTheInstallationFolderIsTrusted) {
+  using V = launcher::PipeServerVerdict;
+  const struct {
+    launcher::PipeServerFacts server;
+    V expected;
+  } cases[] = {
+      {{true, 1, true}, V::kTrusted},
+      {{false, 1, true}, V::kUnknown},
+      {{true, 2, true}, V::kOtherSession},
+      {{true, 1, false}, V::kOtherFolder},
+  };
+  for (const auto& c : cases) EXPECT_EQ(launcher::JudgePipeServer(c.server, 1), c.expected);
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ TEST_F(LaunchFlow, WithoutItsOwnFolderTheLauncherActsOnNoOtherFolder) {
   const ProcessResult result =
       RunProcess(L"\"" + launcher + L"\" quintarelox://x", console.Path(), 30000, {}, true);
   EXPECT_TRUE(result.finished);
-  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(result.exitCode, 2u);
   ASSERT_TRUE(FolderExists(install + L" moved"));
   EXPECT_EQ(ReadFileBytes(console / L"update.zip"),
             std::vector<char>(emptyArchive.begin(), emptyArchive.end()));
@@ -105,14 +105,18 @@ TEST_F(LaunchFlow, WithoutItsOwnFolderTheLauncherActsOnNoOtherFolder) {
   EXPECT_NE(result.output.find("nothing launched"), std::string::npos) << result.output;
 }
 
-TEST_F(LaunchFlow, WithNoClientInstalledTheLaunchStillEndsWithZero) {
+// A client that cannot start (missing here; blocked or damaged alike) is
+// not reported as started: exit code 2 and a record naming it.
+TEST_F(LaunchFlow, WithNoClientInstalledTheLaunchEndsWithTwoAndSaysWhy) {
   TestFolder folder;
   const std::wstring launcher = InstallLauncher(folder.Path());
   ASSERT_TRUE(::DeleteFileW((folder / L"vorlan.exe").c_str()));
-  const ProcessResult result = RunLauncher(launcher, L"\"quintarelox://room=1\"");
+  const ProcessResult result = RunLauncher(launcher, L"\"quintarelox://room=1\"", {}, true);
   EXPECT_TRUE(result.finished);
-  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(result.exitCode, 2u);
   EXPECT_TRUE(TestClients().empty());
+  const std::string record = "client not started: " + Narrow(folder / L"vorlan.exe") + ", error 2";
+  EXPECT_NE(result.output.find(record), std::string::npos) << result.output;
 }
 
 }  // namespace

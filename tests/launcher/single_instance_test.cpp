@@ -4,11 +4,17 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <algorithm>
+#include <functional>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "launcher/launch_lock.h"
 #include "launcher/single_instance.h"
 #include "tests/support/language_key_rig.h"
 #include "tests/support/client_rig.h"
@@ -17,7 +23,12 @@
 namespace {
 
 using namespace testing_support;
-using launcher::CheckSingleInstance;
+
+// The guard with nothing recorded by a sibling: true means the launch road.
+bool CheckSingleInstance(bool force, const launcher::RestartPrompt& prompt) {
+  launcher::LaunchRecord record;
+  return launcher::CheckSingleInstance(force, prompt, record).launch;
+}
 
 // A client that serves no pipe keeps these tests clear of the hand-off.
 const std::map<std::wstring, std::wstring> kNoPipe = {{L"VORLAN_PIPE", L"0"}};
@@ -212,6 +223,7 @@ TEST_F(SingleInstance, TheLauncherWithTheForcePrefixRestartsTheClient) {
 // 1500 distinct ids is opened and held at once, and every process ends. The
 // ids around the clients are no processes; the opener hands out an event for
 // them (ending it fails harmlessly), so that each is held like a process.
+// The processes are gone when it returns.
 TEST_F(SingleInstance, TerminationHoldsAnyNumberOfProcesses) {
   TestFolder folder;
   InstallLauncher(folder.Path());
@@ -230,10 +242,148 @@ TEST_F(SingleInstance, TerminationHoldsAnyNumberOfProcesses) {
   launcher::TerminateProcesses(manyIds, [&](DWORD id) {
     opened.push_back(id);
     const bool client = std::find(clients.begin(), clients.end(), id) != clients.end();
-    return client ? launcher::OpenProcessToEnd(id) : ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // Signalled, as an ended process is: nothing waits for it.
+    return client ? launcher::OpenProcessToEnd(id) : ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
   });
   EXPECT_EQ(opened, manyIds);
-  ExpectAllEnded(clients);
+  for (DWORD id : clients) EXPECT_FALSE(IsProcessRunning(id));
+}
+
+// A descriptor that a process without elevation could give: owned by the
+// user, open to everyone.
+std::wstring ForeignDescriptorText() {
+  launcher::ScopedHandle token;
+  ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive());
+  BYTE buffer[256] = {};
+  DWORD size = 0;
+  wchar_t* user = nullptr;
+  if (!::GetTokenInformation(token.Get(), TokenUser, buffer, sizeof(buffer), &size) ||
+      !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &user)) {
+    return L"D:(A;;GA;;;WD)";
+  }
+  const std::wstring text = L"O:" + std::wstring(user) + L"D:(A;;GA;;;WD)";
+  ::LocalFree(user);
+  return text;
+}
+
+// Another process may take either name first. Its object is not the
+// launcher's: the launcher neither waits on it nor believes it, says so in
+// its log, and goes on as a launcher alone would.
+TEST_F(SingleInstance, ANameTakenBySomeoneElseNeitherHoldsNorSteersTheLauncher) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      ForeignDescriptorText().c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+  const launcher::ScopedLocalMemory owned(descriptor);
+  SECURITY_ATTRIBUTES foreign = {sizeof(foreign), descriptor, FALSE};
+  const struct {
+    const char* name;
+    std::function<HANDLE()> take;
+  } squatters[] = {
+      {"the lock, held", [&] { return ::CreateMutexW(&foreign, TRUE, launcher::kLaunchLockName); }},
+      {"the lock's name, an event",
+       [&] { return ::CreateEventW(&foreign, TRUE, FALSE, launcher::kLaunchLockName); }},
+      {"the record", [&] {
+         return ::CreateFileMappingW(INVALID_HANDLE_VALUE, &foreign, PAGE_READWRITE, 0, 4096,
+                                     launcher::kLaunchRecordName);
+       }},
+  };
+  for (const auto& squatter : squatters) {
+    SCOPED_TRACE(squatter.name);
+    TestFolder folder;
+    const std::wstring launcherPath = InstallLauncher(folder.Path());
+    const launcher::ScopedHandle taken(squatter.take());
+    ASSERT_TRUE(taken);
+    const ProcessResult result = RunLauncher(launcherPath, L"\"quintarelox://a\"", {}, true);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(WaitForClients(folder.Path(), 1).size(), 1u);
+    EXPECT_NE(result.output.find("not the launcher's own"), std::string::npos) << result.output;
+    EndAllClients();
+  }
+}
+
+// Owned by Administrators, open to Administrators and SYSTEM alone, so a
+// process without elevation can neither hold the lock nor forge the record.
+// Wine runs every process elevated: the refusal itself cannot be shown here.
+TEST(LaunchLock, IsOwnedAndOpenedByAdministratorsAlone) {
+  const launcher::LaunchLock lock;
+  const launcher::ScopedHandle objects[] = {
+      launcher::ScopedHandle(::OpenMutexW(READ_CONTROL, FALSE, launcher::kLaunchLockName)),
+      launcher::ScopedHandle(
+          ::OpenFileMappingW(READ_CONTROL, FALSE, launcher::kLaunchRecordName))};
+  for (const launcher::ScopedHandle& object : objects) {
+    ASSERT_TRUE(object);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(::GetSecurityInfo(object.Get(), SE_KERNEL_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, nullptr, nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    const launcher::ScopedLocalMemory owned(descriptor);
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+        &text, nullptr));
+    const std::string sddl = Narrow(text);
+    ::LocalFree(text);
+    EXPECT_TRUE(std::regex_match(sddl, std::regex(R"(O:BAD:P\(A;;[^;]*;;;BA\)\(A;;[^;]*;;;SY\))")))
+        << sddl;
+  }
+}
+
+// Wine puts every process in one session, and a sibling's record is the
+// launcher's own doing: the guard's decision is fed with the sessions,
+// creation times and records the test supplies. Session 1 is the launcher's.
+TEST(GuardDecision, SiblingsAndKeptClientsOfTheOwnSessionAreNotAskedAbout) {
+  using launcher::ClientStamp;
+  using V = launcher::GuardVerdict;
+  constexpr ULONGLONG kSecond = 10000000, kT = 1000 * kSecond;  // the sibling's client starts
+  const ClientStamp client{100, kT}, older{200, kT - 60 * kSecond}, reused{100, kT + 1};
+  const struct {
+    const char* name;
+    bool force;
+    std::vector<launcher::RunningClient> clients;
+    ULONGLONG keptAt;                // 0: no answer recorded; else the older client was kept
+    ULONGLONG launcherCreated, now;  // the sibling recorded `client`
+    V expected;
+  } cases[] = {
+      {"no client", false, {}, 0, kT, kT, V::kNoClient},
+      {"another session's client only", false, {{older, 2}}, 0, kT, kT, V::kNoClient},
+      {"sibling's client, 1 s old", false, {{client, 1}}, 0, kT + kSecond, kT + kSecond,
+       V::kSiblingsClient},
+      {"... beside another session's", false, {{client, 1}, {older, 2}}, 0, kT + kSecond,
+       kT + kSecond, V::kSiblingsClient},
+      {"sibling's client, 6 s old", false, {{client, 1}}, 0, kT + kSecond, kT + 6 * kSecond,
+       V::kAsk},
+      {"sibling's client, 60 s old, launcher waited since before it", false, {{client, 1}}, 0,
+       kT - kSecond, kT + 60 * kSecond, V::kSiblingsClient},
+      {"the recorded id reused", false, {{reused, 1}}, 0, kT + kSecond, kT + kSecond, V::kAsk},
+      {"sibling's client and an older one", false, {{client, 1}, {older, 1}}, 0, kT + kSecond,
+       kT + kSecond, V::kAsk},
+      {"a client nobody recorded", false, {{older, 1}}, 0, kT, kT, V::kAsk},
+      {"force, sibling's client", true, {{client, 1}}, 0, kT + kSecond, kT + kSecond,
+       V::kSiblingsClient},
+      {"force, an older client", true, {{older, 1}}, 0, kT, kT, V::kEndWithoutAsking},
+      {"kept while this launcher waited", false, {{older, 1}}, kT, kT - kSecond, kT + kSecond,
+       V::kKeptByTheUser},
+      {"kept before this launcher started", false, {{older, 1}}, kT, kT + kSecond, kT + kSecond,
+       V::kAsk},
+      {"kept, but a client nobody kept runs too", false, {{older, 1}, {reused, 1}}, kT,
+       kT - kSecond, kT + kSecond, V::kAsk},
+      {"force, kept", true, {{older, 1}}, kT, kT - kSecond, kT + kSecond, V::kEndWithoutAsking},
+  };
+  for (const auto& c : cases) {
+    launcher::GuardFacts facts;
+    facts.force = c.force;
+    facts.ownSession = 1;
+    facts.ownCreation = c.launcherCreated;
+    facts.now = c.now;
+    facts.clients = c.clients;
+    facts.record.started = client;
+    facts.record.keptAt = c.keptAt;
+    facts.record.keptCount = 1;
+    facts.record.kept[0] = older;
+    EXPECT_EQ(launcher::DecideGuard(facts), c.expected) << c.name;
+  }
 }
 
 bool IsDebugPrivilegeEnabled() {

@@ -11,12 +11,16 @@ source "$(dirname "${BASH_SOURCE[0]}")/../support/protocol_key.sh"
 save_protocol_key "$work/protocol_key.reg"
 trap 'restore_protocol_key "$work/protocol_key.reg"; rm -rf "$work"' EXIT
 
-# No client in the folder: the launch road runs to its end and starts nothing.
+# No client in the folder: the launch road runs to its end, starts nothing
+# and says so in a third record, with exit code 2.
 cp "$bin/launcher.exe" "$work/"
 parameters=$(printf 'x%.0s' $(seq 300))
 before=$(date -u +%s)
-WINEDEBUG=-all,+debugstr wine "$work/launcher.exe" "$parameters" </dev/null >"$work/stdout" 2>"$work/stderr"
+status=0
+WINEDEBUG=-all,+debugstr wine "$work/launcher.exe" "$parameters" </dev/null >"$work/stdout" 2>"$work/stderr" ||
+  status=$?
 after=$(date -u +%s)
+[ "$status" = 2 ] || { echo "FAILED: exit code $status, not 2"; exit 1; }
 
 python3 - "$work/stderr" "$before" "$after" "$parameters" <<'PY'
 import calendar, re, sys
@@ -53,7 +57,7 @@ def check(ok, what):
     if not ok:
         failures.append(what)
 
-check(len(records) == 2, 'two records on standard error, got %r' % records)
+check(len(records) == 3, 'three records on standard error, got %r' % records)
 texts = ['class path: vorlan.exe\n', 'par: ' + parameters + '\n']
 for record, text in zip(records, texts):
     m = header.match(record)
@@ -63,8 +67,10 @@ for record, text in zip(records, texts):
         stamp = calendar.timegm((y, mo, d, h, mi, s))
         check(before <= stamp <= after, 'current UTC time: %r' % record)
         check(record[m.end():] == text, 'text: %r' % record)
-if len(records) == 2:
-    expected = [records[0], records[1][:256], records[1][256:]]
+check(len(records) == 3 and records[2].split('] ', 1)[-1].startswith('client not started: '),
+      'the failed start: %r' % records)
+if len(records) == 3:
+    expected = [records[0], records[1][:256], records[1][256:], records[2]]
     check(len(records[1]) > 256, 'a long par record')
     check(pieces == expected, 'debugger output pieces %r' % pieces)
 for failure in failures:

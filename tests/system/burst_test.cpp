@@ -7,7 +7,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
+#include <map>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -25,7 +28,7 @@ using launcher::ScopedHandle;
 
 constexpr std::size_t kBurstSize = 10;
 
-BOOL CALLBACK FindPromptWindow(HWND window, LPARAM found) {
+BOOL CALLBACK FindPromptWindows(HWND window, LPARAM found) {
   wchar_t kind[64] = {};
   wchar_t caption[64] = {};
   ::GetClassNameW(window, kind, 64);
@@ -33,64 +36,84 @@ BOOL CALLBACK FindPromptWindow(HWND window, LPARAM found) {
   const bool isPrompt = std::wstring(kind) == L"#32770" && ::IsWindowVisible(window) &&
                         (std::wstring(caption) == launcher::RestartPromptTextsFor(false).caption ||
                          std::wstring(caption) == launcher::RestartPromptTextsFor(true).caption);
-  if (!isPrompt) return TRUE;
-  *reinterpret_cast<HWND*>(found) = window;
-  return FALSE;
+  if (isPrompt) reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+  return TRUE;
 }
 
-// The launcher's restart prompt, in either language, when one is shown.
-HWND FindRestartPrompt() {
-  HWND found = nullptr;
-  ::EnumWindows(FindPromptWindow, reinterpret_cast<LPARAM>(&found));
+// The launcher's restart prompts shown now, in either language.
+std::vector<HWND> FindRestartPrompts() {
+  std::vector<HWND> found;
+  ::EnumWindows(FindPromptWindows, reinterpret_cast<LPARAM>(&found));
   return found;
 }
+
+// When the launchers start and how a prompt is answered.
+struct BurstPlan {
+  std::vector<DWORD> startsAtMs;  // empty: all created suspended and let go together
+  WPARAM answer = IDCANCEL;       // IDCANCEL is what Escape gives
+  DWORD promptOpenMs = 0;         // how long the user takes to answer
+  std::function<void()> whilePromptOpen;
+};
 
 struct BurstResult {
   std::vector<DWORD> exitCodes;
   std::size_t prompts = 0;
 };
 
-// Creates every launcher suspended and then lets them all go at once. Each
-// prompt that appears is counted and answered with the button given.
+// Wine on a loaded machine now and then fails to create a process; the
+// launcher has not run then, so trying again hides nothing of it.
+void StartLauncher(const std::wstring& launcherPath, const std::wstring& tail, DWORD flags,
+                   std::vector<ScopedHandle>& processes, std::vector<ScopedHandle>& threads) {
+  std::wstring commandLine = L"\"" + launcherPath + L"\"" + (tail.empty() ? L"" : L" " + tail);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  bool created = false;
+  for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+    if (attempt > 0) ::Sleep(200);
+    created = ::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, flags, nullptr,
+                               nullptr, &startup, &info) != FALSE;
+  }
+  if (!created) {
+    ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": error " << ::GetLastError();
+    return;
+  }
+  processes.emplace_back(info.hProcess);
+  threads.emplace_back(info.hThread);
+}
+
+// Starts the launchers as planned. Every prompt that appears is counted and,
+// once it has been open for as long as planned, answered.
 BurstResult RunBurst(const std::wstring& launcherPath, const std::vector<std::wstring>& tails,
-                     WPARAM answer) {
+                     const BurstPlan& plan) {
   std::vector<ScopedHandle> processes, threads;
-  for (const std::wstring& tail : tails) {
-    std::wstring commandLine = L"\"" + launcherPath + L"\"" + (tail.empty() ? L"" : L" " + tail);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    // Wine on a loaded machine now and then fails to create a process; the
-    // launcher has not run then, so trying again hides nothing of it.
-    bool created = false;
-    for (int attempt = 0; attempt < 3 && !created; ++attempt) {
-      if (attempt > 0) ::Sleep(200);
-      created = ::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE,
-                                 CREATE_SUSPENDED, nullptr, nullptr, &startup, &info) != FALSE;
-    }
-    if (!created) {
-      ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": error " << ::GetLastError();
-      continue;
-    }
-    processes.emplace_back(info.hProcess);
-    threads.emplace_back(info.hThread);
+  const bool together = plan.startsAtMs.empty();
+  std::size_t started = 0;
+  for (; together && started < tails.size(); ++started) {
+    StartLauncher(launcherPath, tails[started], CREATE_SUSPENDED, processes, threads);
   }
   for (const ScopedHandle& thread : threads) ::ResumeThread(thread.Get());
 
   BurstResult result;
-  std::vector<HANDLE> waitable;
-  for (const ScopedHandle& process : processes) waitable.push_back(process.Get());
-  HWND answered = nullptr;
-  const ULONGLONG deadline = ::GetTickCount64() + 60000;
-  while (::WaitForMultipleObjects(static_cast<DWORD>(waitable.size()), waitable.data(), TRUE,
-                                  20) == WAIT_TIMEOUT &&
-         ::GetTickCount64() < deadline) {
-    const HWND prompt = FindRestartPrompt();
-    if (prompt != nullptr && prompt != answered) {
-      ++result.prompts;
-      ::PostMessageW(prompt, WM_COMMAND, answer, 0);
-      answered = prompt;
+  std::map<HWND, ULONGLONG> shownAt;
+  const ULONGLONG begin = ::GetTickCount64();
+  for (bool running = true; running && ::GetTickCount64() < begin + 120000; ::Sleep(10)) {
+    const ULONGLONG now = ::GetTickCount64();
+    for (; started < tails.size() && now - begin >= plan.startsAtMs[started]; ++started) {
+      StartLauncher(launcherPath, tails[started], 0, processes, threads);
     }
+    for (const HWND prompt : FindRestartPrompts()) {
+      if (shownAt.emplace(prompt, now).second) {
+        ++result.prompts;
+        if (plan.whilePromptOpen) plan.whilePromptOpen();
+      } else if (now - shownAt[prompt] >= plan.promptOpenMs) {
+        ::PostMessageW(prompt, WM_COMMAND, plan.answer, 0);
+      }
+    }
+    running = started < tails.size() ||
+              std::any_of(processes.begin(), processes.end(), [](const ScopedHandle& process) {
+                return ::WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
+              });
   }
   for (const ScopedHandle& process : processes) {
     DWORD code = STILL_ACTIVE;
@@ -99,6 +122,16 @@ BurstResult RunBurst(const std::wstring& launcherPath, const std::vector<std::ws
     result.exitCodes.push_back(code);
   }
   return result;
+}
+
+// Launchers one after another, 20 to 150 ms apart, as a loop or a browser
+// starts them.
+std::vector<DWORD> OneAfterAnother(std::size_t count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<DWORD> gap(20, 150);
+  std::vector<DWORD> startsAtMs{0};
+  while (startsAtMs.size() < count) startsAtMs.push_back(startsAtMs.back() + gap(random));
+  return startsAtMs;
 }
 
 // A link per launcher, as the shell passes it on: the payload keeps the
@@ -143,12 +176,22 @@ class Burst : public ::testing::Test {
     EndAllClients();
     RemoveProtocolKey();
   }
+
+  static bool HasDisplay() { return ::GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) != 0; }
+
+  // A client that ran before the burst, serving its pipe: its id, or 0.
+  static DWORD StartClientBefore(const std::wstring& folder) {
+    EndAllClients();
+    const std::vector<DWORD> before = StartClients(folder, 1);
+    return before.size() == 1 && WaitForClientPipe() ? before[0] : 0;
+  }
 };
 
 struct BurstKind {
   const char* name;
   bool links;
   int rounds;
+  bool oneAfterAnother;  // else resumed together
 };
 
 // Names the case in the test list instead of the struct's bytes.
@@ -168,7 +211,9 @@ TEST_P(BurstWithoutClient, StartsOneClientAndDeliversEveryLinkOnceWithoutAPrompt
     const std::vector<std::wstring> tails =
         kind.links ? LinkTails(round) : std::vector<std::wstring>(kBurstSize);
 
-    const BurstResult burst = RunBurst(launcher, tails, IDCANCEL);
+    BurstPlan plan;
+    if (kind.oneAfterAnother) plan.startsAtMs = OneAfterAnother(kBurstSize, round);
+    const BurstResult burst = RunBurst(launcher, tails, plan);
     EXPECT_EQ(burst.prompts, 0u);
     EXPECT_EQ(burst.exitCodes, std::vector<DWORD>(kBurstSize, 0));
 
@@ -183,9 +228,12 @@ TEST_P(BurstWithoutClient, StartsOneClientAndDeliversEveryLinkOnceWithoutAPrompt
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(TenAtOnce, BurstWithoutClient,
-                         ::testing::Values(BurstKind{"links", true, 5},
-                                           BurstKind{"plain_starts", false, 3}),
+INSTANTIATE_TEST_SUITE_P(Ten, BurstWithoutClient,
+                         ::testing::Values(BurstKind{"links", true, 5, false},
+                                           BurstKind{"plain_starts", false, 3, false},
+                                           BurstKind{"links_one_after_another", true, 5, true},
+                                           BurstKind{"plain_starts_one_after_another", false, 3,
+                                                     true}),
                          [](const ::testing::TestParamInfo<BurstKind>& info) {
                            return std::string(info.param.name);
                          });
@@ -193,32 +241,78 @@ INSTANTIATE_TEST_SUITE_P(TenAtOnce, BurstWithoutClient,
 // The user is asked once about the client that ran before; after OK the new
 // client gets every link, and nobody asks about it.
 TEST_F(Burst, AClientRunningBeforeIsAskedAboutOnceAndRestarted) {
-  if (::GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0) {
-    GTEST_SKIP() << "the prompt needs a display";
-  }
+  if (!HasDisplay()) GTEST_SKIP() << "the prompt needs a display";
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    EndAllClients();
     TestFolder folder;
     const std::wstring launcher = InstallLauncher(folder.Path());
-    const std::vector<DWORD> before = StartClients(folder.Path(), 1);
-    ASSERT_EQ(before.size(), 1u);
-    ASSERT_TRUE(WaitForClientPipe());
+    const DWORD before = StartClientBefore(folder.Path());
+    ASSERT_NE(before, 0u);
     const std::vector<std::wstring> tails = LinkTails(round);
 
-    const BurstResult burst = RunBurst(launcher, tails, IDOK);
+    BurstPlan plan;
+    plan.answer = IDOK;
+    const BurstResult burst = RunBurst(launcher, tails, plan);
     EXPECT_EQ(burst.prompts, 1u);
     EXPECT_EQ(burst.exitCodes, std::vector<DWORD>(kBurstSize, 0));
 
     EXPECT_EQ(WaitForMessages(folder.Path(), kBurstSize - 1).size(), kBurstSize - 1);
     ::Sleep(200);
     EXPECT_EQ(WaitForClientCount(1), 1u);
-    EXPECT_FALSE(IsProcessRunning(before[0]));
+    EXPECT_FALSE(IsProcessRunning(before));
     std::vector<ClientRecord> clients = ReadClientRecords(folder.Path());
     ASSERT_EQ(clients.size(), 2u);
-    if (clients[0].processId != before[0]) std::swap(clients[0], clients[1]);
+    if (clients[0].processId != before) std::swap(clients[0], clients[1]);
     EXPECT_TRUE(clients[0].messages.empty());
     EXPECT_EQ(DeliveredTo(clients[1]), PayloadsOf(tails));
+  }
+}
+
+// A user who takes their time over the prompt about a client that ran
+// before: launchers that arrive meanwhile wait and follow the answer, and a
+// client that ends meanwhile leaves the link the launch road.
+TEST_F(Burst, APromptLeftOpenIsTheOnlyOneAndEveryLinkArrivesAfterEscape) {
+  if (!HasDisplay()) GTEST_SKIP() << "the prompt needs a display";
+  const struct {
+    const char* name;
+    std::vector<DWORD> startsAtMs;
+    DWORD promptOpenMs;
+    bool clientExits;
+  } cases[] = {
+      {"open for 40 s while three more launchers arrive", {0, 10000, 20000, 30000}, 40000, false},
+      {"the client exits while it is open", {0}, 2000, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestFolder folder;
+    const std::wstring launcher = InstallLauncher(folder.Path());
+    const DWORD before = StartClientBefore(folder.Path());
+    ASSERT_NE(before, 0u);
+    std::vector<std::wstring> tails = LinkTails(0);
+    tails.resize(c.startsAtMs.size());
+
+    BurstPlan plan;
+    plan.startsAtMs = c.startsAtMs;
+    plan.promptOpenMs = c.promptOpenMs;
+    if (c.clientExits) plan.whilePromptOpen = [] { EndAllClients(); };
+    const BurstResult burst = RunBurst(launcher, tails, plan);
+    EXPECT_EQ(burst.prompts, 1u);
+    EXPECT_EQ(burst.exitCodes, std::vector<DWORD>(tails.size(), 0));
+
+    // Every link once, to the one client running at the end: the one that
+    // ran before (which got no parameters), or the one started for the link.
+    ASSERT_EQ(WaitForClientCount(1), 1u);
+    const std::vector<DWORD> running = TestClients();
+    ASSERT_EQ(running.size(), 1u);
+    EXPECT_EQ(running[0] == before, !c.clientExits);
+    std::vector<std::wstring> expected = PayloadsOf(tails);
+    if (!c.clientExits) expected.insert(expected.begin(), L"");
+    WaitForMessages(folder.Path(), expected.size() - 1);
+    for (const ClientRecord& client : ReadClientRecords(folder.Path())) {
+      if (client.processId == running[0]) {
+        EXPECT_EQ(DeliveredTo(client), expected);
+      }
+    }
   }
 }
 

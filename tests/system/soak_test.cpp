@@ -57,20 +57,26 @@ TEST_F(Soak, FiveHundredHandOffsReachTheRunningClientOnceEachInOrder) {
   EXPECT_EQ(TestClients(), client);
 }
 
-// Half the launches force the restart, half find the client already ended;
-// each starts exactly one client, which is the only one running afterwards.
-// Each launch's client records into a folder of its own: Wine soon reuses
-// process ids, and with them the record names.
+// Half the launches force the restart of a client the user started, half
+// find the client already ended; each starts exactly one client, which is the
+// only one running afterwards. (A client a launcher started moments before is
+// a sibling's, which force leaves running.) Each launch's client records into
+// a folder of its own: Wine soon reuses process ids, and with them the record
+// names.
 TEST_F(Soak, TwoHundredLaunchesStartOneClientEach) {
   const std::size_t kLaunches = 200;
-  TestFolder folder;
+  TestFolder folder, userFolder;
   const std::wstring launcher = InstallLauncher(folder.Path());
+  InstallLauncher(userFolder.Path());
   const auto recordFolder = [&](std::size_t i) { return folder / (L"run" + std::to_wstring(i)); };
 
   const DWORD start = ::GetTickCount();
   for (std::size_t i = 0; i < kLaunches; ++i) {
     const bool forced = i % 2 == 0;
-    if (!forced) EndAllClients();
+    EndAllClients();
+    if (forced) {
+      ASSERT_EQ(StartClients(userFolder.Path(), 1).size(), 1u) << "launch " << i;
+    }
     CreateFolders(recordFolder(i));
     const std::wstring parameters = L"launch=" + std::to_wstring(i);
     const ProcessResult result = RunLauncher(launcher, (forced ? L"forcerun:" : L"") + parameters,
