@@ -16,7 +16,8 @@
 // VORLAN_BUSY_MS=n keeps the only pipe instance busy for n milliseconds
 // before the first message can be received; VORLAN_READ=0 accepts the first
 // connection and never reads from it, behind pipe buffers of 4096 bytes, like
-// a client that hangs.
+// a client that hangs; VORLAN_HOLD=name keeps that file of its own folder
+// open without sharing for as long as it runs, as a client holds its data.
 
 #include <windows.h>
 
@@ -184,6 +185,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   if (started != nullptr) {
     ::SetEvent(started);
     ::CloseHandle(started);
+  }
+  const std::wstring held = EnvironmentValue(L"VORLAN_HOLD");
+  // Closed by the system when the process ends, however it ends.
+  if (!held.empty()) {
+    std::vector<wchar_t> path(32768, L'\0');
+    std::wstring own(path.data(), ::GetModuleFileNameW(nullptr, path.data(), 32768));
+    own = own.substr(0, own.find_last_of(L"\\/") + 1) + held;
+    ::CreateFileW(own.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   }
   const std::wstring busy = EnvironmentValue(L"VORLAN_BUSY_MS");
   if (EnvironmentValue(L"VORLAN_PIPE") == L"0") {

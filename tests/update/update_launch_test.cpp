@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/client_rig.h"
 #include "tests/support/test_support.h"
 #include "tests/support/update_test_support.h"
 
@@ -39,6 +40,29 @@ TEST_F(UpdateLaunch, TheStagedUpdateIsInPlaceBeforeTheClientStarts) {
   EXPECT_EQ(ReadText(folder / L"app\\version.txt"), "2.0\n");
   EXPECT_FALSE(FileExists(folder / L"update.zip"));
   EXPECT_TRUE(FolderEntries(folder / L"temp").empty());
+}
+
+// A client ended for the update lets go of its image and its files only as
+// it exits, a moment after it was ended: the update waits for that, and
+// replaces what the client held in this very start.
+TEST_F(UpdateLaunch, WhatAnEndedClientHeldIsReplacedOnceItHasExited) {
+  TestFolder folder;
+  const std::wstring launcher = InstallLauncher(folder.Path());
+  CreateFolders(folder / L"app");
+  WriteFileBytes(folder / L"app\\version.txt", "1.0\n");
+  ASSERT_EQ(testing_support::StartClients(folder.Path(), 1, {{L"VORLAN_HOLD", L"app\\version.txt"}})
+                .size(),
+            1u);
+  CreateFolders(folder / L"temp");
+  CopyFixture(L"client_update.zip", folder / L"temp\\update.zip");
+
+  const ProcessResult result = RunLauncher(launcher, L"forcerun:room=2");
+  EXPECT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(WaitForClients(folder.Path(), 2).size(), 2u);
+  EndAllClients();
+  EXPECT_EQ(ReadText(folder / L"app\\version.txt"), "2.0\n");
+  EXPECT_FALSE(FileExists(folder / L"update.zip"));
 }
 
 }  // namespace
