@@ -1,29 +1,33 @@
 #!/usr/bin/env python3
-"""Extraction benchmark: the launcher's ExtractUpdateArchive under Wine against
-Info-ZIP's `unzip -o -q`, in the same run, on two archives built here with
+"""Extraction benchmark: the whole launch that applies a staged update, each
+measure against its peer in the same run, on two archives built here with
 Python's zipfile:
 
-  large: about 200 MB in about 200 files of mixed compressibility
-  small: 10,000 small files in nested folders
+  large: about 200 MB out of about 90 MB, in 200 files of mixed compressibility
+  small: 10,000 small files in 1,000 folders
 
-Each round extracts every archive with both tools into fresh folders, in
-alternating order, and checks that both trees are identical. Prints the
-median time ratio (ours / unzip) and our peak memory. For reference, a bare
-minizip loop under Wine (update_step bare: no name rules, no safety checks, no
-replacement beside the target) runs in the same rounds; its ratio shows what
-Wine itself costs on this machine at the time of the run.
+  small files, tmpfs:          the launch / the bare loop (update_step bare: a
+                               single-thread minizip loop that writes each file
+                               straight to its name, no checks, no rename)
+  small files, disk, durable:  the launch / the bare loop followed by one flush
+                               of every file it wrote (update_step bareflush)
+  large archive, tmpfs:        the launch / Info-ZIP's `unzip -o -q` on Linux
 
-Usage: BUILD_DIR=... scripts/bench_extract.py [--rounds N] [--work FOLDER]
-The build folder must hold bin/update_step.exe (the normal build makes it).
-FOLDER (default: the build folder's "bench") holds the archives and the
-extracted trees; a tmpfs folder such as /dev/shm/bench leaves the disk out.
+The launch is launcher.exe with the archive staged in its temp folder, from its
+start until it has ended; the client it starts ends at once. Rounds alternate
+which side goes first, extract into fresh folders and, in the first round,
+check that both trees are identical. Prints the median ratio of each measure
+and the peak memory of the extraction alone.
 
-The file system matters more than either tool here: ext4 skips inodes freed
+Usage: BUILD_DIR=... scripts/bench_extract.py [--rounds N] [--tmpfs FOLDER] [--disk FOLDER]
+The build folder must hold bin/launcher.exe and bin/update_step.exe.
+
+The file system matters more than either side here: ext4 skips inodes freed
 in the last minutes (up to six) when it allocates new ones, so thousands of
 files created soon after thousands were deleted cost several times more. Runs
-therefore never delete between rounds, and the figures are only meaningful a
-few minutes after the last large deletion on that file system (including the
-previous run's clean-up).
+therefore never delete between rounds, and the disk figures are only
+meaningful a few minutes after the last large deletion on that file system
+(including the previous run's clean-up).
 """
 import argparse
 import hashlib
@@ -39,6 +43,7 @@ import zipfile
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("BUILD_DIR", os.path.join(ROOT, "build"))
 STEP = os.path.join(BUILD, "bin", "update_step.exe")
+LAUNCHER = os.path.join(BUILD, "bin", "launcher.exe")
 WORK = os.path.join(BUILD, "bench")
 
 
@@ -92,7 +97,7 @@ def build_archives():
         with zipfile.ZipFile(small + ".part", "w", zipfile.ZIP_DEFLATED) as z:
             for i in range(10000):
                 size = rng.randrange(50, 4000)
-                name = "res/d%02d/e%d/f%05d.txt" % (i % 50, (i // 50) % 8, i)
+                name = "res/d%02d/e%02d/f%05d.txt" % (i % 50, (i // 50) % 20, i)
                 z.writestr(name, mixed_content(rng, size, 1 if i % 3 else 0))
         os.replace(small + ".part", small)
     return {"large": large, "small": small}
@@ -111,19 +116,50 @@ def run_folder(tool, label, round_index):
     return os.path.join(WORK, "out", "%s_%s_%d" % (tool, label, round_index))
 
 
-def run_ours(archive, folder, mode="extract"):
+def wine_path(folder):
+    return "Z:" + folder.replace("/", "\\")
+
+
+def run_step(archive, folder, mode="extract"):
+    """update_step in folder: "extract" applies the archive as the launcher
+    does, "bare" and "bareflush" are the bare loop (the latter followed by a
+    flush of every file it wrote). Gives the time and the peak memory."""
     fresh(folder)
     # A hard link stands in for the placed archive: no copy in the timing, and
     # the extraction deletes only the link.
     os.link(archive, os.path.join(folder, "update.zip"))
-    wine_folder = "Z:" + folder.replace("/", "\\")
     start = time.perf_counter()
-    result = subprocess.run(["wine", STEP, mode, wine_folder], env=wine_env(),
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                            stdin=subprocess.DEVNULL, check=True)
+    result = subprocess.run(["wine", STEP, mode, wine_path(folder)], env=wine_env(),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            stdin=subprocess.DEVNULL)
     elapsed = time.perf_counter() - start
+    if result.returncode != 0:
+        sys.exit("bench_extract: update_step %s failed (exit code %d): %s" %
+                 (mode, result.returncode, result.stderr.decode(errors="replace").strip()))
     fields = dict(part.split("=") for part in result.stdout.decode().split())
-    return elapsed, int(fields["peak_working_set"]), int(fields["peak_pagefile"])
+    return elapsed, max(int(fields["peak_working_set"]), int(fields["peak_pagefile"]))
+
+
+def run_launch(archive, folder):
+    """The whole launch: launcher.exe with the archive staged in its temp
+    folder, from its start until it has ended. The client it starts is a
+    program that ends at once (update_step without arguments)."""
+    fresh(folder)
+    shutil.copy(LAUNCHER, os.path.join(folder, "launcher.exe"))
+    shutil.copy(STEP, os.path.join(folder, "vorlan.exe"))
+    os.makedirs(os.path.join(folder, "temp"))
+    os.link(archive, os.path.join(folder, "temp", "update.zip"))
+    start = time.perf_counter()
+    subprocess.run(["wine", os.path.join(folder, "launcher.exe")], env=wine_env(),
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    elapsed = time.perf_counter() - start
+    if os.path.exists(os.path.join(folder, "update.zip")) or \
+            os.path.exists(os.path.join(folder, "temp", "update.zip")):
+        sys.exit("bench_extract: the launch did not apply the update in %s" % folder)
+    for name in ("launcher.exe", "vorlan.exe"):
+        os.remove(os.path.join(folder, name))
+    os.rmdir(os.path.join(folder, "temp"))
+    return elapsed
 
 
 def run_unzip(archive, folder):
@@ -144,55 +180,91 @@ def tree(folder):
     return found
 
 
+# Each measure: the archive, the storage, our side and its peer.
+MEASURES = [
+    ("small files, tmpfs", "small", "tmpfs", "launch", "bare"),
+    ("small files, disk, durable", "small", "disk", "launch", "bareflush"),
+    ("large archive, tmpfs", "large", "tmpfs", "launch", "unzip"),
+]
+PEERS = {
+    "bare": "the bare loop",
+    "bareflush": "the bare loop and a flush of every file",
+    "unzip": "Info-ZIP unzip",
+}
+
+
+def run(tool, archive, folder):
+    if tool == "launch":
+        return run_launch(archive, folder)
+    if tool == "unzip":
+        return run_unzip(archive, folder)
+    return run_step(archive, folder, tool)[0]
+
+
 def main():
     global WORK
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--work", default=None)
+    parser.add_argument("--tmpfs", default="/dev/shm/launcher-bench",
+                        help="a folder on tmpfs, for the archives and the tmpfs runs")
+    parser.add_argument("--disk", default=None,
+                        help="a folder on disk-backed storage (default: the build folder's bench)")
     args = parser.parse_args()
-    if args.work:
-        WORK = os.path.abspath(args.work)
-    if not os.path.exists(STEP):
-        sys.exit("missing %s: build first" % STEP)
+    WORK = os.path.abspath(args.tmpfs)
+    disk = os.path.abspath(args.disk or os.path.join(BUILD, "bench"))
+    for program in (STEP, LAUNCHER):
+        if not os.path.exists(program):
+            sys.exit("missing %s: build first" % program)
     subprocess.run(["wineserver", "-p"], env=wine_env(), stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run(["wine", "cmd", "/c", "exit"], env=wine_env(), stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     archives = build_archives()
-    shutil.rmtree(os.path.join(WORK, "out"), ignore_errors=True)
-    for label, archive in archives.items():
-        ratios, bare_ratios, ours_times, unzip_times, peaks = [], [], [], [], []
+    storage = {"tmpfs": os.path.join(WORK, "out"), "disk": os.path.join(disk, "out")}
+    for folder in storage.values():
+        shutil.rmtree(folder, ignore_errors=True)
+    printed = 0
+    # The archives lie on the storage of the measure, so that a hard link can
+    # stage them without a copy in the timing.
+    copies = {}
+    for _, label, where, _, _ in MEASURES:
+        if where == "tmpfs":
+            copies[(label, where)] = archives[label]
+        elif (label, where) not in copies:
+            os.makedirs(disk, exist_ok=True)
+            copies[(label, where)] = os.path.join(disk, os.path.basename(archives[label]))
+            shutil.copy(archives[label], copies[(label, where)])
+    for title, label, where, ours_tool, peer_tool in MEASURES:
+        archive = copies[(label, where)]
+        ratios, ours_times, peer_times = [], [], []
         for round_index in range(args.rounds):
-            folders = {tool: run_folder(tool, label, round_index)
-                       for tool in ("ours", "bare", "unzip")}
-            steps = [("ours", lambda: run_ours(archive, folders["ours"])),
-                     ("bare", lambda: run_ours(archive, folders["bare"], "bare")),
-                     ("unzip", lambda: run_unzip(archive, folders["unzip"]))]
+            folders = {tool: os.path.join(storage[where], "%s_%s_%d" % (tool, label, round_index))
+                       for tool in (ours_tool, peer_tool)}
+            steps = [(ours_tool, folders[ours_tool]), (peer_tool, folders[peer_tool])]
             if round_index % 2 == 1:
                 steps.reverse()
-            results = {name: step() for name, step in steps}
-            ours, peak, pagefile = results["ours"]
-            bare = results["bare"][0]
-            theirs = results["unzip"]
-            if round_index == 0 and tree(folders["ours"]) != tree(folders["unzip"]):
-                sys.exit("%s: the extracted trees differ" % label)
+            times = {tool: run(tool, archive, folder) for tool, folder in steps}
+            if round_index == 0 and tree(folders[ours_tool]) != tree(folders[peer_tool]):
+                sys.exit("%s: the extracted trees differ" % title)
             if label == "large":
                 for folder in folders.values():
                     shutil.rmtree(folder, ignore_errors=True)
-            ratios.append(ours / theirs)
-            bare_ratios.append(bare / theirs)
-            ours_times.append(ours)
-            unzip_times.append(theirs)
-            peaks.append(max(peak, pagefile))
-        size = os.path.getsize(archive)
-        print("%-5s archive %6.1f MB: ours %.3f s, unzip %.3f s (medians), ratio %.2f "
-              "(runs: %s), peak memory %.1f MB; bare minizip loop ratio %.2f (runs: %s)" %
-              (label, size / 1e6, statistics.median(ours_times),
-               statistics.median(unzip_times), statistics.median(ratios),
-               " ".join("%.2f" % r for r in ratios), max(peaks) / 1e6,
-               statistics.median(bare_ratios), " ".join("%.2f" % r for r in bare_ratios)),
-              flush=True)
-    shutil.rmtree(os.path.join(WORK, "out"), ignore_errors=True)
+            ratios.append(times[ours_tool] / times[peer_tool])
+            ours_times.append(times[ours_tool])
+            peer_times.append(times[peer_tool])
+        print("%-27s whole launch %.3f s, %s %.3f s (medians): ratio %.2f (rounds: %s)" %
+              (title, statistics.median(ours_times), PEERS[peer_tool],
+               statistics.median(peer_times), statistics.median(ratios),
+               " ".join("%.2f" % r for r in ratios)), flush=True)
+        printed += 1
+    # The extraction alone, for its memory: flat in the archive's size.
+    for label, archive in archives.items():
+        _, peak = run_step(archive, os.path.join(storage["tmpfs"], "peak_" + label))
+        print("%-27s peak memory of the extraction %.1f MB" % (label + " archive", peak / 1e6))
+    for folder in storage.values():
+        shutil.rmtree(folder, ignore_errors=True)
+    if printed != len(MEASURES):
+        sys.exit("bench_extract: measured nothing")
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 #include "launcher/base/text_helpers.h"
 #include "update/archive_reader.h"
 #include "update/archive_rules.h"
+#include "update/folder_handles.h"
 #include "update/self_replace.h"
 #include "update/update_journal.h"
 
@@ -335,8 +336,9 @@ int ArchiveReader::ExtractBelowRoot(const std::wstring& relative, bool folder) {
     if (!folderItem) return made == kArchiveOk ? kArchiveCannotOpen : made;
     return made == kArchiveCannotOpen ? kArchiveOk : made;
   }
+  // A file in the way of a declared folder gives way only at a commit.
   const InstallTree::DeclaredFolder declared = [this](const std::wstring& path) {
-    return declaredFolders_.count(FoldedName(path)) != 0;
+    return deferred_ && declaredFolders_.count(FoldedName(path)) != 0;
   };
   const Target target = {ParentOf(relative), relative.substr(relative.rfind(L'\\') + 1)};
   const int made = tree_->Folder(target.folder, true, handle, declared);
@@ -363,10 +365,8 @@ int ArchiveReader::ExtractAbsolute(const wchar_t* targetPath) {
 }
 
 int ArchiveReader::WriteFileItem(InstallTree& tree, const Target& target, bool deferred) {
-  const std::wstring full =
-      tree.RootPath() + (target.folder.empty() ? target.name : target.folder + L'\\' + target.name);
   // A folder in the target's place refuses the item before anything is written.
-  const DWORD existing = ::GetFileAttributesW(full.c_str());
+  const DWORD existing = tree.EntryBefore(target.folder, target.name);
   if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return kArchiveCannotOpen;
   }
@@ -375,7 +375,8 @@ int ArchiveReader::WriteFileItem(InstallTree& tree, const Target& target, bool d
   Target placed = target;
   const auto size = cached_.fullUncompressedSize;
   const auto crc = static_cast<std::uint32_t>(cached_.crc);
-  if (target.folder.empty() &&
+  const std::wstring full = tree.RootPath() + target.name;
+  if (target.folder.empty() && existing != INVALID_FILE_ATTRIBUTES &&
       ::CompareStringOrdinal(target.name.c_str(), -1, kLauncherFileName, -1, TRUE) == CSTR_EQUAL &&
       IsRunningImage(full.c_str())) {
     if (size > 0xFFFFFFFFu) return kArchiveDataUnreadable;
@@ -399,11 +400,43 @@ int ArchiveReader::WriteFileItem(InstallTree& tree, const Target& target, bool d
     writer_.Discard();
     return result;
   }
+  if (written.direct) {
+    // In a staged folder it is in place with its folder: finished and closed
+    // beside the reading of the next items.
+    stagedFiles_.push_back(LeftoverName{written.folder, written.target});
+    const ArchiveItem item = cached_.item;
+    auto owned = std::make_shared<ScopedFileHandle>(std::move(written.file));
+    pool_->Submit(kStagedTicket + stagedFiles_.size() - 1, [owned, item] {
+      const int finished = FinishWrittenFile(owned->Get(), item);
+      owned->Reset();
+      return finished;
+    });
+    return kArchiveOk;
+  }
   replacement.names = {written.folder, written.temporary, written.target, tree.NextTemporaryName()};
-  replacement.entry = std::move(written.file);
+  replacement.targetSeenAbsent = existing == INVALID_FILE_ATTRIBUTES;
   if (deferred) {
+    // Finished beside the reading of the next items. Held open until its
+    // commit while there are handles to spare, else closed and opened again.
+    const HANDLE file = written.file.Get();
+    const ArchiveItem item = cached_.item;
+    if (heldEntries_ < kHeldEntries) {
+      ++heldEntries_;
+      replacement.entry = std::move(written.file);
+      pool_->Submit(pending_.size(), [file, item] { return FinishWrittenFile(file, item); });
+    } else {
+      (void)ReadFileIndex(file, replacement.writtenIndex);
+      auto owned = std::make_shared<ScopedFileHandle>(std::move(written.file));
+      pool_->Submit(pending_.size(), [owned, item] { return FinishWrittenFile(owned->Get(), item); });
+    }
     pending_.push_back(std::move(replacement));
     return kArchiveOk;
+  }
+  replacement.entry = std::move(written.file);
+  result = FinishWrittenFile(replacement.entry.Get(), cached_.item);
+  if (result != kArchiveOk) {
+    DeleteUnused(tree, replacement);
+    return result;
   }
   result = PutInPlace(tree, replacement);
   if (result != kArchiveOk) {
@@ -464,6 +497,13 @@ int CloseArchive(ArchiveHandle* handle) {
   if (checked != kArchiveOk) return checked;
   delete handle;
   return kArchiveOk;
+}
+
+std::uint32_t ArchiveReader::BeginTransaction() {
+  deferred_ = true;
+  tree_->StageNewFolders();
+  if (!pool_) pool_.reset(new FinishingPool(kFinishingWorkers, kFinishingQueue));
+  return tree_->Run();
 }
 
 int BeginArchiveTransaction(ArchiveHandle* handle, std::uint32_t* run) {

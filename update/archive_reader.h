@@ -17,6 +17,7 @@
 #include "unzip.h"
 #include "update/archive.h"
 #include "update/archive_stream.h"
+#include "update/finishing_pool.h"
 #include "update/install_tree.h"
 #include "update/item_writer.h"
 #include "update/replacement.h"
@@ -40,10 +41,7 @@ class ArchiveReader {
   int Describe(int index, ArchiveItem& item);
   int Extract(int index, const wchar_t* targetPath);
 
-  std::uint32_t BeginTransaction() {
-    deferred_ = true;
-    return tree_->Run();
-  }
+  std::uint32_t BeginTransaction();
   int Commit(const ArchiveCommitJournal& journal, ArchiveCommitReport& report);
 
  private:
@@ -108,6 +106,17 @@ class ArchiveReader {
   bool deferred_ = false;
   bool committed_ = false;
   std::vector<Replacement> pending_;
+  std::vector<LeftoverName> stagedFiles_;  // written under their own names in staged folders
+  // Written files stay open until their commit, this many at most: each costs
+  // Wine a file descriptor in the server and one in the process.
+  static constexpr std::size_t kHeldEntries = 65536;
+  std::size_t heldEntries_ = 0;
+  // Chosen by measurement on a 2-core machine (see the README's benchmarks).
+  static constexpr unsigned kFinishingWorkers = 1;
+  static constexpr std::size_t kFinishingQueue = 64;
+  std::unique_ptr<FinishingPool> pool_;
+  // Tickets of files in staged folders, apart from those of pending_.
+  static constexpr std::size_t kStagedTicket = std::size_t{1} << (sizeof(std::size_t) * 8 - 1);
 };
 
 }  // namespace launcher

@@ -8,6 +8,10 @@
 namespace launcher {
 namespace {
 
+std::wstring Joined(const std::wstring& folder, const std::wstring& name) {
+  return folder.empty() ? name : folder + L'\\' + name;
+}
+
 // Whether relative is folder or lies below it.
 bool IsWithin(const std::wstring& relative, const std::wstring& folder) {
   return relative.size() >= folder.size() &&
@@ -20,6 +24,21 @@ bool IsWithin(const std::wstring& relative, const std::wstring& folder) {
 
 int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitReport& report) {
   if (!deferred_ || committed_) return kArchiveOk;
+  // Every file finished and on disk first; one that could not be is a
+  // passing cause (a full disk), and nothing goes in.
+  std::vector<FinishingPool::Failure> failures = pool_->Drain();
+  if (!failures.empty()) {
+    for (const FinishingPool::Failure& failure : failures) {
+      if (failure.ticket >= kStagedTicket) {
+        const LeftoverName& file = stagedFiles_[failure.ticket - kStagedTicket];
+        report.refused.emplace_back(Joined(file.folder, file.name), failure.result);
+      } else {
+        const ReplacementNames& names = pending_[failure.ticket].names;
+        report.refused.emplace_back(Joined(names.folder, names.target), failure.result);
+      }
+    }
+    return failures.front().result;
+  }
   // Folders go last: the files inside them have taken their names by then.
   // A folder none of whose files arrived leaves the file in its way alone.
   const std::size_t files = pending_.size();
@@ -27,10 +46,13 @@ int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitRepo
   for (const StagedFolder& staged : tree_->StagedFolders()) {
     const std::wstring relative =
         staged.parent.empty() ? staged.targetName : staged.parent + L'\\' + staged.targetName;
-    const bool filled = std::any_of(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(files),
-                                    [&](const Replacement& file) {
-                                      return IsWithin(file.names.folder, relative);
-                                    });
+    // A new folder goes in as the archive made it, empty or not.
+    const bool filled =
+        !staged.replacesFile ||
+        std::any_of(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(files),
+                    [&](const Replacement& file) { return IsWithin(file.names.folder, relative); }) ||
+        std::any_of(stagedFiles_.begin(), stagedFiles_.end(),
+                    [&](const LeftoverName& file) { return IsWithin(file.folder, relative); });
     if (!filled) {
       unfilled.push_back(relative);
       continue;
@@ -63,8 +85,7 @@ int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitRepo
     if (!IsTransientArchiveResult(result)) {
       // This item alone stays out, as if its data had been refused.
       const ReplacementNames& refused = pending_[i].names;
-      report.refused.emplace_back(
-          refused.folder.empty() ? refused.target : refused.folder + L'\\' + refused.target, result);
+      report.refused.emplace_back(Joined(refused.folder, refused.target), result);
       DeleteUnused(*tree_, pending_[i]);
       continue;
     }
@@ -86,8 +107,11 @@ int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitRepo
 
 void ArchiveReader::Abandon() {
   writer_.Discard();
+  if (pool_) (void)pool_->Drain();
   for (Replacement& replacement : pending_) DeleteUnused(*tree_, replacement);
   pending_.clear();
+  for (const LeftoverName& file : stagedFiles_) (void)DeleteLeftover(*tree_, file.folder, file.name);
+  stagedFiles_.clear();
   tree_->RemoveMadeFolders();
 }
 

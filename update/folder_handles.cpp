@@ -39,11 +39,32 @@ DWORD NameIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name, bool 
 }  // namespace
 
 bool ReadFileFacts(HANDLE file, FileFacts& facts) {
+  FILE_BASIC_INFO basic = {};
+  FILE_STANDARD_INFO standard = {};
+  if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)) ||
+      !::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard))) {
+    return false;
+  }
+  facts.attributes = basic.FileAttributes;
+  facts.links = standard.NumberOfLinks;
+  return true;
+}
+
+bool ReadVolumeSerial(HANDLE file, DWORD& serial) {
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!::GetFileInformationByHandle(file, &information)) return false;
-  facts.attributes = information.dwFileAttributes;
-  facts.links = information.nNumberOfLinks;
-  facts.volumeSerial = information.dwVolumeSerialNumber;
+  serial = information.dwVolumeSerialNumber;
+  return true;
+}
+
+bool ReadFileIndex(HANDLE file, ULONGLONG& index) {
+  FILE_INTERNAL_INFORMATION internal = {};
+  IO_STATUS_BLOCK status = {};
+  if (::NtQueryInformationFile(file, &status, &internal, sizeof(internal),
+                               FileInternalInformation) < 0) {
+    return false;
+  }
+  index = static_cast<ULONGLONG>(internal.IndexNumber.QuadPart);
   return true;
 }
 
@@ -81,6 +102,26 @@ DWORD RenameIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name, boo
 
 DWORD LinkIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name) {
   return NameIntoFolder(file, folder, name, false, FileLinkInformation);
+}
+
+bool ListFolder(HANDLE folder, const std::function<void(const std::wstring&, DWORD)>& visit) {
+  std::vector<unsigned char> buffer(64 * 1024);
+  bool listed = false;
+  for (FILE_INFO_BY_HANDLE_CLASS what = FileIdBothDirectoryRestartInfo;;
+       what = FileIdBothDirectoryInfo) {
+    if (!::GetFileInformationByHandleEx(folder, what, buffer.data(),
+                                        static_cast<DWORD>(buffer.size()))) {
+      return listed || ::GetLastError() == ERROR_NO_MORE_FILES;
+    }
+    listed = true;
+    for (std::size_t offset = 0;;) {
+      const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
+      const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") visit(name, entry->FileAttributes);
+      if (entry->NextEntryOffset == 0) break;
+      offset += entry->NextEntryOffset;
+    }
+  }
 }
 
 bool MarkForDeletion(HANDLE file) {

@@ -6,19 +6,28 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "launcher/base/scoped_resource.h"
 
 namespace launcher {
 
-// What Windows reports of one open file or folder.
+// What Windows reports of one open file or folder, asked without the volume:
+// Wine answers a question about the volume through its mount manager, a
+// round trip that would cost every file of an update dearly.
 struct FileFacts {
   DWORD attributes = 0;
   DWORD links = 0;  // names the file has; more than one is a hard link
-  DWORD volumeSerial = 0;
 };
 [[nodiscard]] bool ReadFileFacts(HANDLE file, FileFacts& facts);
+
+// The serial number of the volume that holds an open file or folder.
+[[nodiscard]] bool ReadVolumeSerial(HANDLE file, DWORD& serial);
+
+// The file's index on its volume: with the folder it was opened in, which
+// file it is.
+[[nodiscard]] bool ReadFileIndex(HANDLE file, ULONGLONG& index);
 
 // Where an open file or folder really is: its path on its volume
 // ("\Games\Quintarelox\data"), with every link on the way resolved. Empty
@@ -45,6 +54,11 @@ DWORD RenameIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name, boo
 // Gives the open file one more name inside folder, a hard link. ERROR_NOT_SUPPORTED
 // on volumes without hard links.
 DWORD LinkIntoFolder(HANDLE file, HANDLE folder, const std::wstring& name);
+
+// Lists the open folder (which needs FILE_LIST_DIRECTORY access) through its
+// handle, "." and ".." left out: visit(name, attributes) for each entry.
+// False when it could not be listed.
+bool ListFolder(HANDLE folder, const std::function<void(const std::wstring&, DWORD)>& visit);
 
 // The file goes when its last handle is closed.
 [[nodiscard]] bool MarkForDeletion(HANDLE file);

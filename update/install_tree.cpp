@@ -77,12 +77,10 @@ int InstallTree::OpenRoot(const std::wstring& path) {
   root_.Reset(::CreateFileW(path.c_str(), kFolderAccess | SYNCHRONIZE, kFolderShare, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!root_) return ArchiveResultOf(::GetLastError());
-  FileFacts facts;
   rootLocation_ = VolumePathOf(root_.Get());
-  if (rootLocation_.empty() || !ReadFileFacts(root_.Get(), facts)) return kArchiveCannotOpen;
+  if (rootLocation_.empty() || !ReadVolumeSerial(root_.Get(), volume_)) return kArchiveCannotOpen;
   rootPath_ = path;
   if (!rootPath_.empty() && rootPath_.back() != L'\\' && rootPath_.back() != L'/') rootPath_ += L'\\';
-  volume_ = facts.volumeSerial;
   return kArchiveOk;
 }
 
@@ -92,10 +90,16 @@ bool InstallTree::IsPlainEntryAt(HANDLE entry, const std::wstring& folderRelativ
   const std::wstring& location = folderRelative.empty() ? rootLocation_
                                  : folder != folders_.end() ? folder->second.location
                                                             : std::wstring();
+  // A file cannot lie on another volume than its folder but through a link,
+  // which its attributes or its path give away; a folder could be a mount
+  // point, and is asked for its volume too.
   FileFacts facts;
+  DWORD volume = 0;
   return !location.empty() && ReadFileFacts(entry, facts) &&
          (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-         facts.volumeSerial == volume_ && SameName(VolumePathOf(entry), Joined(location, name));
+         ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+          (ReadVolumeSerial(entry, volume) && volume == volume_)) &&
+         SameName(VolumePathOf(entry), Joined(location, name));
 }
 
 int InstallTree::Folder(const std::wstring& relative, bool create, HANDLE& folder,
@@ -147,9 +151,10 @@ int InstallTree::OpenChild(const Parent& parent, const std::wstring& name, bool 
     if (opened == ERROR_SUCCESS) {
       child.location = VolumePathOf(child.handle.Get());
       FileFacts facts;
+      DWORD volume = 0;
       const bool plain = ReadFileFacts(child.handle.Get(), facts) &&
                          (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-                         facts.volumeSerial == volume_ &&
+                         ReadVolumeSerial(child.handle.Get(), volume) && volume == volume_ &&
                          SameName(child.location, Joined(parent.location, name));
       return plain ? kArchiveOk : kArchiveLinkedTarget;
     }
@@ -166,9 +171,10 @@ int InstallTree::OpenChild(const Parent& parent, const std::wstring& name, bool 
         return kArchiveCannotOpen;
       }
       if (!IsPlainEntryAt(file.Get(), parent.relative, name)) return kArchiveLinkedTarget;
-      return StageFolder(parent, name, child);
+      return StageFolder(parent, name, true, child);
     }
     if (!create) return kArchiveCannotOpen;
+    if (stageNewFolders_) return StageFolder(parent, name, false, child);
   }
   request.disposition = FILE_CREATE;
   const DWORD made = OpenInFolder(parent.handle, name, request, child.handle);
@@ -178,7 +184,8 @@ int InstallTree::OpenChild(const Parent& parent, const std::wstring& name, bool 
   return kArchiveOk;
 }
 
-int InstallTree::StageFolder(const Parent& parent, const std::wstring& name, Held& child) {
+int InstallTree::StageFolder(const Parent& parent, const std::wstring& name, bool replacesFile,
+                             Held& child) {
   // DELETE: the staged folder is renamed through this handle at the commit.
   const OpenRequest request = {kFolderAccess | DELETE, kFolderShare, FILE_CREATE,
                                FILE_DIRECTORY_FILE, 0};
@@ -192,14 +199,42 @@ int InstallTree::StageFolder(const Parent& parent, const std::wstring& name, Hel
   child.location = Joined(parent.location, stagingName);
   child.staged = true;
   child.made = true;
-  staged_.push_back(StagedFolder{parent.relative, stagingName, name});
+  staged_.push_back(StagedFolder{parent.relative, stagingName, name, replacesFile});
   return kArchiveOk;
+}
+
+bool InstallTree::IsStaged(const std::wstring& relative) {
+  const Held* held = HeldEntry(relative);
+  return held != nullptr && held->staged;
 }
 
 HANDLE InstallTree::HeldFolder(const std::wstring& relative) const {
   if (relative.empty()) return root_.Get();
   const auto held = folders_.find(FoldedName(relative));
   return held == folders_.end() ? nullptr : held->second.handle.Get();
+}
+
+InstallTree::Held* InstallTree::HeldEntry(const std::wstring& relative) {
+  if (relative.empty()) return &rootHeld_;
+  const auto held = folders_.find(FoldedName(relative));
+  return held == folders_.end() ? nullptr : &held->second;
+}
+
+DWORD InstallTree::EntryBefore(const std::wstring& folderRelative, const std::wstring& name) {
+  HANDLE handle = nullptr;
+  Held* held = nullptr;
+  if (Folder(folderRelative, false, handle) != kArchiveOk ||
+      (held = HeldEntry(folderRelative)) == nullptr) {
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (!held->listed && !held->made) {
+    (void)ListFolder(handle, [held](const std::wstring& entry, DWORD attributes) {
+      held->entries[FoldedName(entry)] = attributes;
+    });
+  }
+  held->listed = true;
+  const auto entry = held->entries.find(FoldedName(name));
+  return entry == held->entries.end() ? INVALID_FILE_ATTRIBUTES : entry->second;
 }
 
 std::wstring InstallTree::OnDiskPath(const std::wstring& relative) const {

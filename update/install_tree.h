@@ -19,13 +19,15 @@
 
 namespace launcher {
 
-// A folder that did not exist where a file is in its way: it is made under a
-// temporary name beside that file and takes the file's place when the update
-// is committed.
+// A folder the update makes: under a temporary name beside where it goes,
+// filled there under the files' own names, and renamed into place when the
+// update is committed, with everything in it at once. It may take the place
+// of a file in its way.
 struct StagedFolder {
   std::wstring parent;       // relative path of the folder that holds both
   std::wstring stagingName;  // the temporary name it is made under
-  std::wstring targetName;   // the name of the file it replaces
+  std::wstring targetName;   // the name it takes
+  bool replacesFile;         // a file had that name
 };
 
 class InstallTree {
@@ -37,6 +39,10 @@ class InstallTree {
 
   // Opens the root, an existing folder, by its full path. An archive result code.
   int OpenRoot(const std::wstring& path);
+
+  // From now on a folder the update makes is staged (see StagedFolder),
+  // rather than made where it goes.
+  void StageNewFolders() { stageNewFolders_ = true; }
   HANDLE Root() const { return root_.Get(); }
   const std::wstring& RootPath() const { return rootPath_; }
 
@@ -61,6 +67,16 @@ class InstallTree {
   bool IsPlainEntryAt(HANDLE entry, const std::wstring& folderRelative, const std::wstring& name) const;
 
   const std::vector<StagedFolder>& StagedFolders() const { return staged_; }
+  // What a held folder held when the update first looked: the attributes of
+  // the entry of that name, or INVALID_FILE_ATTRIBUTES when there was none.
+  // Listed once per folder (a folder the update made holds nothing of
+  // before), so that an item need not ask the file system about its target.
+  DWORD EntryBefore(const std::wstring& folderRelative, const std::wstring& name);
+
+  // Whether the held folder at relative lies in a staged folder (or is one):
+  // nothing there is installed yet, so files go in under their own names.
+  bool IsStaged(const std::wstring& relative);
+
   // relative as it lies on disk now: a staged folder by its temporary name.
   std::wstring OnDiskPath(const std::wstring& relative) const;
 
@@ -86,7 +102,10 @@ class InstallTree {
     bool staged = false;    // made under a temporary name, or inside such a folder
     bool made = false;      // made by this update
     std::wstring relative;  // as the update named it
+    bool listed = false;
+    std::unordered_map<std::wstring, DWORD> entries;  // by folded name, when listed
   };
+  Held* HeldEntry(const std::wstring& relative);
 
   struct Parent {
     HANDLE handle;
@@ -96,15 +115,17 @@ class InstallTree {
   };
   int OpenChild(const Parent& parent, const std::wstring& name, bool create,
                 const DeclaredFolder& declared, Held& child);
-  int StageFolder(const Parent& parent, const std::wstring& name, Held& child);
+  int StageFolder(const Parent& parent, const std::wstring& name, bool replacesFile, Held& child);
 
   std::uint32_t run_;
   std::uint32_t counter_ = 0;
+  bool stageNewFolders_ = false;
   ScopedFileHandle root_;
   std::wstring rootPath_;
   std::wstring rootLocation_;
   DWORD volume_ = 0;
   std::unordered_map<std::wstring, Held> folders_;  // by upper-case relative path
+  Held rootHeld_;  // the root's listing
   std::vector<StagedFolder> staged_;
 };
 

@@ -41,7 +41,16 @@ int ItemWriter::Begin(InstallTree& tree, const std::wstring& folderRelative,
   // must stay deletable.
   DWORD attributes = item_.attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
   if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
-  const DWORD error = tree.CreateTemporary(folder, attributes, written_.file, written_.temporary);
+  DWORD error = ERROR_SUCCESS;
+  if (tree.IsStaged(folderRelative)) {
+    const OpenRequest request = {kWrittenFileAccess, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE,
+                                 attributes};
+    error = OpenInFolder(folder, target, request, written_.file);
+    written_.temporary = target;
+    written_.direct = true;
+  } else {
+    error = tree.CreateTemporary(folder, attributes, written_.file, written_.temporary);
+  }
   return error == ERROR_SUCCESS ? kArchiveOk : ArchiveResultOf(error);
 }
 
@@ -62,20 +71,25 @@ int ItemWriter::Finish(WrittenItem& written) {
   // minizip compares the CRC-32 only when the data ends exactly at the size
   // the record gives, so both are checked here whatever the record says.
   if (total_ != declaredSize_ || crc_ != declaredCrc_) return kArchiveDataUnreadable;
-  FILE_BASIC_INFO basic = {};
-  basic.CreationTime = Ticks(item_.creationTime);
-  basic.LastAccessTime = Ticks(item_.accessTime);
-  basic.LastWriteTime = Ticks(item_.writeTime);
-  basic.FileAttributes = item_.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY);
-  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  (void)::SetFileInformationByHandle(written_.file.Get(), FileBasicInfo, &basic, sizeof(basic));
-  // On disk before the update counts on it: a power cut after the commit
-  // must not leave a file with its name but without its data.
-  if (!::FlushFileBuffers(written_.file.Get())) return kArchiveWriteFailed;
   written = std::move(written_);
   written_ = WrittenItem();
   tree_ = nullptr;
   return kArchiveOk;
+}
+
+int FinishWrittenFile(HANDLE file, const ArchiveItem& item) {
+  FILE_BASIC_INFO basic = {};
+  basic.CreationTime = Ticks(item.creationTime);
+  basic.LastAccessTime = Ticks(item.accessTime);
+  basic.LastWriteTime = Ticks(item.writeTime);
+  // The file was made with every attribute but read-only; zero leaves them.
+  if ((item.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    basic.FileAttributes = item.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY);
+  }
+  (void)::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic));
+  // On disk before the update counts on it: a power cut after the commit
+  // must not leave a file with its name but without its data.
+  return ::FlushFileBuffers(file) ? kArchiveOk : kArchiveWriteFailed;
 }
 
 void ItemWriter::Discard() {

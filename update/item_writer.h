@@ -20,10 +20,12 @@ struct WrittenItem {
   std::wstring temporary;  // the name it was written under
   std::wstring target;     // the name it is to take
   ScopedFileHandle file;   // held until it is in place, when there is room for it
+  bool direct = false;     // written under its own name in a staged folder
 };
 
 // Writes the file items of one archive, one at a time, each into a new file
-// of its own under a temporary name beside its target. Begin, then Write as
+// of its own under a temporary name beside its target, or under its own name
+// in a staged folder, where nothing is installed yet. Begin, then Write as
 // the data comes, then Finish; Discard when any step fails.
 class ItemWriter {
  public:
@@ -39,8 +41,8 @@ class ItemWriter {
   // Appends data: nothing beyond the declared size is ever written, data
   // that runs on is refused the moment it passes that size.
   [[nodiscard]] int Write(const void* data, DWORD size);
-  // Checks length and CRC-32 against the declared ones, gives the file the
-  // item's times and attributes and puts its data on disk.
+  // Checks length and CRC-32 against the declared ones and hands the file
+  // over; FinishWrittenFile does the rest, on any thread.
   [[nodiscard]] int Finish(WrittenItem& written);
   // Deletes the file written so far.
   void Discard();
@@ -54,6 +56,10 @@ class ItemWriter {
   std::uint64_t total_ = 0;
   std::uint32_t crc_ = 0;
 };
+
+// Gives a written file its item's times and attributes and puts its data on
+// disk. An archive result code.
+int FinishWrittenFile(HANDLE file, const ArchiveItem& item);
 
 // The free space an update may still take on the installation's volume: what
 // the volume had when first asked, less what every item claimed since. The

@@ -50,15 +50,12 @@ bool SweepFolder(InstallTree& tree, const std::wstring& relative, std::uint32_t 
     DWORD attributes;
   };
   std::vector<Entry> entries;
-  WIN32_FIND_DATAW found = {};
-  // Listed by name; whatever is done to an entry goes through the held folder.
-  {
-    ScopedFindHandle find(::FindFirstFileW((tree.RootPath() + Joined(relative, L"*")).c_str(), &found));
-    if (!find) return true;
-    do {
-      const std::wstring name = found.cFileName;
-      if (name != L"." && name != L"..") entries.push_back(Entry{name, found.dwFileAttributes});
-    } while (::FindNextFileW(find.Get(), &found));
+  // Listed first, through the held folder; whatever is done to an entry
+  // goes through it too.
+  if (!ListFolder(held, [&](const std::wstring& name, DWORD attributes) {
+        entries.push_back(Entry{name, attributes});
+      })) {
+    return false;
   }
   bool gone = true;
   for (const Entry& entry : entries) {
@@ -137,9 +134,26 @@ int PutInPlace(InstallTree& tree, Replacement& replacement) {
   if (result != kArchiveOk) return result;
   bool exists = false;
   if (replacement.Entry() == nullptr) {
-    result = OpenPlain(tree, folder, names.folder, names.temporary, 0, replacement.entry, exists);
-    if (result != kArchiveOk) return result;
-    if (!exists) return kArchiveCannotOpen;
+    // Let go after it was written: opened again, and known by its identity
+    // rather than its name, which anyone could have given another file.
+    const OpenRequest request = {kRenameAccess, 0, FILE_OPEN, FILE_NON_DIRECTORY_FILE, 0};
+    const DWORD opened = OpenInFolder(folder, names.temporary, request, replacement.entry);
+    if (opened != ERROR_SUCCESS) return IsMissing(opened) ? kArchiveCannotOpen : ArchiveResultOf(opened);
+    ULONGLONG index = 0;
+    if (!ReadFileIndex(replacement.entry.Get(), index) || index != replacement.writtenIndex) {
+      replacement.entry.Reset();
+      return kArchiveLinkedTarget;
+    }
+  }
+  // A name that was free stays free as a rule: one rename, and the careful
+  // way only when something has taken it since.
+  if (replacement.targetSeenAbsent && !replacement.folder) {
+    const DWORD renamed = RenameIntoFolder(replacement.Entry(), folder, names.target, false);
+    if (renamed == ERROR_SUCCESS) {
+      replacement.done = true;
+      return kArchiveOk;
+    }
+    if (renamed != ERROR_ALREADY_EXISTS && renamed != ERROR_FILE_EXISTS) return ArchiveResultOf(renamed);
   }
   ScopedFileHandle installed;
   result = OpenPlain(tree, folder, names.folder, names.target, kShareAll, installed, exists);

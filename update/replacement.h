@@ -39,8 +39,10 @@ struct Replacement {
   ReplacementNames names;
   ScopedFileHandle entry;    // the new file while it is still held, else empty
   HANDLE borrowed = nullptr; // a staged folder's handle, which the tree holds
+  ULONGLONG writtenIndex = 0; // the new file's index, to know it again when it was let go
   HANDLE Entry() const { return entry ? entry.Get() : borrowed; }
   bool folder = false;            // a staged folder rather than a file
+  bool targetSeenAbsent = false;  // no entry had the target's name when the update looked
   bool movedAside = false;        // the installed one moved aside rather than linked
   bool hadTarget = false;         // an installed file had the target's name
   bool kept = false;              // and it is kept under the backup name

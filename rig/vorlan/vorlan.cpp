@@ -186,13 +186,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     ::SetEvent(started);
     ::CloseHandle(started);
   }
-  const std::wstring held = EnvironmentValue(L"VORLAN_HOLD");
-  // Closed by the system when the process ends, however it ends.
-  if (!held.empty()) {
+  const std::wstring heldName = EnvironmentValue(L"VORLAN_HOLD");
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (!heldName.empty()) {
     std::vector<wchar_t> path(32768, L'\0');
-    std::wstring own(path.data(), ::GetModuleFileNameW(nullptr, path.data(), 32768));
-    own = own.substr(0, own.find_last_of(L"\\/") + 1) + held;
-    ::CreateFileW(own.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::wstring file(path.data(), ::GetModuleFileNameW(nullptr, path.data(), 32768));
+    file.replace(file.find_last_of(L"\\/") + 1, std::wstring::npos, heldName);
+    held = ::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   }
   const std::wstring busy = EnvironmentValue(L"VORLAN_BUSY_MS");
   if (EnvironmentValue(L"VORLAN_PIPE") == L"0") {
@@ -201,6 +201,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     ServePipe(exitEvent, busy.empty() ? 0 : static_cast<DWORD>(std::wcstoul(busy.c_str(), nullptr, 10)),
               EnvironmentValue(L"VORLAN_READ") != L"0");
   }
+  if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
   ::CloseHandle(exitEvent);
   return 0;
 }

@@ -6,12 +6,15 @@
 //   update_step bare FOLDER      the same archive through a bare minizip loop
 //                                with none of the extraction's checks, as a
 //                                reference for what those checks cost
+//   update_step bareflush FOLDER the bare loop, then one flush of every file
+//                                it wrote: the floor of a durable update
 #include <windows.h>
 #include <psapi.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "launcher/base/scoped_resource.h"
 #include "unzip.h"
@@ -32,9 +35,10 @@ void PrintPeakMemory() {
 
 // Every item written straight to its name: no name rules, no safety checks,
 // no replacement beside the target, only the last folder remembered.
-void BareExtract() {
+void BareExtract(bool flushAfter) {
   unzFile zip = ::unzOpen("update.zip");
   if (zip == nullptr) return;
+  std::vector<std::wstring> paths;
   static char buffer[16384];
   std::wstring lastFolder;
   for (int more = ::unzGoToFirstFile(zip); more == UNZ_OK; more = ::unzGoToNextFile(zip)) {
@@ -60,6 +64,7 @@ void BareExtract() {
     launcher::ScopedFileHandle out(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out) continue;
+    if (flushAfter) paths.push_back(path);
     if (::unzOpenCurrentFile(zip) == UNZ_OK) {
       int got;
       while ((got = ::unzReadCurrentFile(zip, buffer, sizeof(buffer))) > 0) {
@@ -76,6 +81,11 @@ void BareExtract() {
   }
   ::unzClose(zip);
   ::DeleteFileW(L"update.zip");
+  for (const std::wstring& path : paths) {
+    launcher::ScopedFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr));
+    if (file) ::FlushFileBuffers(file.Get());
+  }
 }
 
 }  // namespace
@@ -91,12 +101,13 @@ int wmain(int argc, wchar_t** argv) {
     PrintPeakMemory();
     return 0;
   }
-  if (argc == 3 && std::wcscmp(argv[1], L"bare") == 0) {
+  const bool flush = argc == 3 && std::wcscmp(argv[1], L"bareflush") == 0;
+  if (argc == 3 && (flush || std::wcscmp(argv[1], L"bare") == 0)) {
     if (!::SetCurrentDirectoryW(argv[2])) return 2;
-    BareExtract();
+    BareExtract(flush);
     PrintPeakMemory();
     return 0;
   }
-  std::fprintf(stderr, "usage: update_step place | update_step extract|bare FOLDER\n");
+  std::fprintf(stderr, "usage: update_step place | update_step extract|bare|bareflush FOLDER\n");
   return 1;
 }
