@@ -37,6 +37,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 import zipfile
 
@@ -44,7 +45,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("BUILD_DIR", os.path.join(ROOT, "build"))
 STEP = os.path.join(BUILD, "bin", "update_step.exe")
 LAUNCHER = os.path.join(BUILD, "bin", "launcher.exe")
+CLIENT = os.path.join(BUILD, "bin", "vorlan.exe")
 WORK = os.path.join(BUILD, "bench")
+RECORDS = WORK
 
 
 _WINE_ENV = None
@@ -128,34 +131,49 @@ def run_step(archive, folder, mode="extract"):
     # A hard link stands in for the placed archive: no copy in the timing, and
     # the extraction deletes only the link.
     os.link(archive, os.path.join(folder, "update.zip"))
-    start = time.perf_counter()
-    result = subprocess.run(["wine", STEP, mode, wine_path(folder)], env=wine_env(),
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            stdin=subprocess.DEVNULL)
-    elapsed = time.perf_counter() - start
-    if result.returncode != 0:
-        sys.exit("bench_extract: update_step %s failed (exit code %d): %s" %
-                 (mode, result.returncode, result.stderr.decode(errors="replace").strip()))
-    fields = dict(part.split("=") for part in result.stdout.decode().split())
+    # Output goes to files: a pipe would make the timing wait for every
+    # process that inherited it, Wine's own helpers among them.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as errors:
+        start = time.perf_counter()
+        result = subprocess.run(["wine", STEP, mode, wine_path(folder)], env=wine_env(),
+                                stdout=out, stderr=errors, stdin=subprocess.DEVNULL)
+        elapsed = time.perf_counter() - start
+        out.seek(0)
+        errors.seek(0)
+        if result.returncode != 0:
+            sys.exit("bench_extract: update_step %s failed (exit code %d): %s" %
+                     (mode, result.returncode, errors.read().decode(errors="replace").strip()))
+        fields = dict(part.split("=") for part in out.read().decode().split())
     return elapsed, max(int(fields["peak_working_set"]), int(fields["peak_pagefile"]))
 
 
 def run_launch(archive, folder):
     """The whole launch: launcher.exe with the archive staged in its temp
-    folder, from its start until it has ended. The client it starts is a
-    program that ends at once (update_step without arguments)."""
+    folder, from its start until it has ended. The client it starts is the
+    reference client, which ends right after it has recorded its start."""
     fresh(folder)
     shutil.copy(LAUNCHER, os.path.join(folder, "launcher.exe"))
-    shutil.copy(STEP, os.path.join(folder, "vorlan.exe"))
+    shutil.copy(CLIENT, os.path.join(folder, "vorlan.exe"))
     os.makedirs(os.path.join(folder, "temp"))
     os.link(archive, os.path.join(folder, "temp", "update.zip"))
     start = time.perf_counter()
-    subprocess.run(["wine", os.path.join(folder, "launcher.exe")], env=wine_env(),
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-    elapsed = time.perf_counter() - start
-    if os.path.exists(os.path.join(folder, "update.zip")) or \
-            os.path.exists(os.path.join(folder, "temp", "update.zip")):
-        sys.exit("bench_extract: the launch did not apply the update in %s" % folder)
+    with tempfile.TemporaryFile() as records:
+        env = dict(wine_env(), VORLAN_EXIT="1", VORLAN_RECORD_DIR=wine_path(RECORDS))
+        started = len(os.listdir(RECORDS))
+        result = subprocess.run(["wine", os.path.join(folder, "launcher.exe")], env=env,
+                                stdout=subprocess.DEVNULL, stderr=records, stdin=subprocess.DEVNULL)
+        elapsed = time.perf_counter() - start
+        # The client may still be starting: a launch right after would take
+        # it for a sibling's and hand over instead of applying its update.
+        deadline = time.monotonic() + 10
+        while len(os.listdir(RECORDS)) == started and time.monotonic() < deadline:
+            time.sleep(0.02)
+        time.sleep(0.2)
+        if os.path.exists(os.path.join(folder, "update.zip")) or \
+                os.path.exists(os.path.join(folder, "temp", "update.zip")):
+            records.seek(0)
+            sys.exit("bench_extract: the launch did not apply the update in %s (exit code %d): %s" %
+                     (folder, result.returncode, records.read().decode(errors="replace").strip()))
     for name in ("launcher.exe", "vorlan.exe"):
         os.remove(os.path.join(folder, name))
     os.rmdir(os.path.join(folder, "temp"))
@@ -202,7 +220,7 @@ def run(tool, archive, folder):
 
 
 def main():
-    global WORK
+    global WORK, RECORDS
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--tmpfs", default="/dev/shm/launcher-bench",
@@ -212,7 +230,7 @@ def main():
     args = parser.parse_args()
     WORK = os.path.abspath(args.tmpfs)
     disk = os.path.abspath(args.disk or os.path.join(BUILD, "bench"))
-    for program in (STEP, LAUNCHER):
+    for program in (STEP, LAUNCHER, CLIENT):
         if not os.path.exists(program):
             sys.exit("missing %s: build first" % program)
     subprocess.run(["wineserver", "-p"], env=wine_env(), stdin=subprocess.DEVNULL,
@@ -220,6 +238,8 @@ def main():
     subprocess.run(["wine", "cmd", "/c", "exit"], env=wine_env(), stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     archives = build_archives()
+    RECORDS = os.path.join(WORK, "client_records")
+    fresh(RECORDS)
     storage = {"tmpfs": os.path.join(WORK, "out"), "disk": os.path.join(disk, "out")}
     for folder in storage.values():
         shutil.rmtree(folder, ignore_errors=True)
@@ -261,7 +281,7 @@ def main():
     for label, archive in archives.items():
         _, peak = run_step(archive, os.path.join(storage["tmpfs"], "peak_" + label))
         print("%-27s peak memory of the extraction %.1f MB" % (label + " archive", peak / 1e6))
-    for folder in storage.values():
+    for folder in list(storage.values()) + [RECORDS]:
         shutil.rmtree(folder, ignore_errors=True)
     if printed != len(MEASURES):
         sys.exit("bench_extract: measured nothing")

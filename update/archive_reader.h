@@ -109,11 +109,11 @@ class ArchiveReader {
   std::vector<LeftoverName> stagedFiles_;  // written under their own names in staged folders
   // Written files stay open until their commit, this many at most: each costs
   // Wine a file descriptor in the server and one in the process.
-  static constexpr std::size_t kHeldEntries = 65536;
+  static constexpr std::size_t kHeldEntries = 4096;
   std::size_t heldEntries_ = 0;
   // Chosen by measurement on a 2-core machine (see the README's benchmarks).
-  static constexpr unsigned kFinishingWorkers = 1;
-  static constexpr std::size_t kFinishingQueue = 64;
+  static constexpr unsigned kFinishingWorkers = 2;
+  static constexpr std::size_t kFinishingQueue = 16;
   std::unique_ptr<FinishingPool> pool_;
   // Tickets of files in staged folders, apart from those of pending_.
   static constexpr std::size_t kStagedTicket = std::size_t{1} << (sizeof(std::size_t) * 8 - 1);

@@ -51,9 +51,15 @@ bool ReadFileFacts(HANDLE file, FileFacts& facts) {
 }
 
 bool ReadVolumeSerial(HANDLE file, DWORD& serial) {
-  BY_HANDLE_FILE_INFORMATION information = {};
-  if (!::GetFileInformationByHandle(file, &information)) return false;
-  serial = information.dwVolumeSerialNumber;
+  // Asked of the volume alone: the file's own information would carry its
+  // name too, which Wine cannot give for a path past 260 units.
+  unsigned char buffer[sizeof(FILE_FS_VOLUME_INFORMATION) + 64 * sizeof(wchar_t)] = {};
+  IO_STATUS_BLOCK status = {};
+  const NTSTATUS result = ::NtQueryVolumeInformationFile(file, &status, buffer, sizeof(buffer),
+                                                         FileFsVolumeInformation);
+  // A volume label too long for the buffer still leaves the serial number.
+  if (result < 0 && result != static_cast<NTSTATUS>(0x80000005L)) return false;
+  serial = reinterpret_cast<const FILE_FS_VOLUME_INFORMATION*>(buffer)->VolumeSerialNumber;
   return true;
 }
 

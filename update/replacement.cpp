@@ -44,7 +44,10 @@ bool SweepFolder(InstallTree& tree, const std::wstring& relative, std::uint32_t 
                  bool everything) {
   HANDLE held = nullptr;
   const int opened = tree.Folder(relative, false, held);
-  if (opened != kArchiveOk) return opened != kArchiveTargetBusy;
+  // Gone, or a link that is no one's to follow: nothing of the run is left
+  // there. Any other failure leaves the run to a later start.
+  if (opened == kArchiveCannotOpen || opened == kArchiveLinkedTarget) return true;
+  if (opened != kArchiveOk) return false;
   struct Entry {
     std::wstring name;
     DWORD attributes;

@@ -17,7 +17,8 @@
 // before the first message can be received; VORLAN_READ=0 accepts the first
 // connection and never reads from it, behind pipe buffers of 4096 bytes, like
 // a client that hangs; VORLAN_HOLD=name keeps that file of its own folder
-// open without sharing for as long as it runs, as a client holds its data.
+// open without sharing for as long as it runs, as a client holds its data;
+// VORLAN_EXIT=1 ends right after recording its start (for benchmarks).
 
 #include <windows.h>
 
@@ -185,6 +186,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   if (started != nullptr) {
     ::SetEvent(started);
     ::CloseHandle(started);
+  }
+  if (EnvironmentValue(L"VORLAN_EXIT") == L"1") {
+    ::CloseHandle(exitEvent);
+    return 0;
   }
   const std::wstring heldName = EnvironmentValue(L"VORLAN_HOLD");
   HANDLE held = INVALID_HANDLE_VALUE;
