@@ -78,10 +78,18 @@ int InstallTree::OpenRoot(const std::wstring& path) {
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!root_) return ArchiveResultOf(::GetLastError());
   rootLocation_ = VolumePathOf(root_.Get());
-  if (rootLocation_.empty() || !ReadVolumeSerial(root_.Get(), volume_)) return kArchiveCannotOpen;
+  if (rootLocation_.empty()) return kArchiveCannotOpen;
+  volumeKnown_ = ReadVolumeSerial(root_.Get(), volume_);
   rootPath_ = path;
   if (!rootPath_.empty() && rootPath_.back() != L'\\' && rootPath_.back() != L'/') rootPath_ += L'\\';
   return kArchiveOk;
+}
+
+bool InstallTree::IsOnRootsVolume(HANDLE folder) const {
+  // Where the volume cannot be told (Wine's tmpfs drives), the reparse point
+  // and path checks stand alone: they find every link that leads elsewhere.
+  DWORD volume = 0;
+  return !volumeKnown_ || !ReadVolumeSerial(folder, volume) || volume == volume_;
 }
 
 bool InstallTree::IsPlainEntryAt(HANDLE entry, const std::wstring& folderRelative,
@@ -91,14 +99,12 @@ bool InstallTree::IsPlainEntryAt(HANDLE entry, const std::wstring& folderRelativ
                                  : folder != folders_.end() ? folder->second.location
                                                             : std::wstring();
   // A file cannot lie on another volume than its folder but through a link,
-  // which its attributes or its path give away; a folder could be a mount
-  // point, and is asked for its volume too.
+  // which its attributes or its path give away; a folder is asked for its
+  // volume too.
   FileFacts facts;
-  DWORD volume = 0;
   return !location.empty() && ReadFileFacts(entry, facts) &&
          (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-         ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-          (ReadVolumeSerial(entry, volume) && volume == volume_)) &&
+         ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsOnRootsVolume(entry)) &&
          SameName(VolumePathOf(entry), Joined(location, name));
 }
 
@@ -151,10 +157,9 @@ int InstallTree::OpenChild(const Parent& parent, const std::wstring& name, bool 
     if (opened == ERROR_SUCCESS) {
       child.location = VolumePathOf(child.handle.Get());
       FileFacts facts;
-      DWORD volume = 0;
       const bool plain = ReadFileFacts(child.handle.Get(), facts) &&
                          (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-                         ReadVolumeSerial(child.handle.Get(), volume) && volume == volume_ &&
+                         IsOnRootsVolume(child.handle.Get()) &&
                          SameName(child.location, Joined(parent.location, name));
       return plain ? kArchiveOk : kArchiveLinkedTarget;
     }

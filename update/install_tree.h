@@ -115,6 +115,7 @@ class InstallTree {
   };
   int OpenChild(const Parent& parent, const std::wstring& name, bool create,
                 const DeclaredFolder& declared, Held& child);
+  bool IsOnRootsVolume(HANDLE folder) const;
   int StageFolder(const Parent& parent, const std::wstring& name, bool replacesFile, Held& child);
 
   std::uint32_t run_;
@@ -124,6 +125,7 @@ class InstallTree {
   std::wstring rootPath_;
   std::wstring rootLocation_;
   DWORD volume_ = 0;
+  bool volumeKnown_ = false;
   std::unordered_map<std::wstring, Held> folders_;  // by upper-case relative path
   Held rootHeld_;  // the root's listing
   std::vector<StagedFolder> staged_;

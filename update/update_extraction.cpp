@@ -143,7 +143,14 @@ void ExtractUpdateArchive() {
   const DWORD rootLength = ::GetCurrentDirectoryW(kPathBufferSize, root);
   if (rootLength == 0 || rootLength >= kPathBufferSize) return;
   InstallTree tree(NewRunId());
-  if (tree.OpenRoot(root) != kArchiveOk) return;
+  const int opened = tree.OpenRoot(root);
+  if (opened != kArchiveOk) {
+    if (::GetFileAttributesW(kUpdateArchiveName) != INVALID_FILE_ATTRIBUTES) {
+      LAUNCHER_LOG_INFO << L"update not applied: the installation folder cannot be held "
+                        << Hex(opened);
+    }
+    return;
+  }
 
   UpdateJournal journal;
   const bool journaled = LoadJournal(tree, journal);
