@@ -185,8 +185,13 @@ GuardAnswer CheckSingleInstance(bool force, const RestartPrompt& prompt, LaunchR
     case GuardVerdict::kSiblingsClient:
     case GuardVerdict::kKeptByTheUser:
       return handOff;
-    case GuardVerdict::kEndWithoutAsking:
-      break;
+    case GuardVerdict::kEndWithoutAsking: {
+      // The clients were listed a moment ago; the list is not walked again.
+      std::vector<DWORD> ids;
+      for (const ClientStamp& client : handOff.clients) ids.push_back(client.processId);
+      TerminateProcesses(ids);
+      return {};
+    }
     case GuardVerdict::kAsk: {
       const RestartPromptTexts texts = RestartPromptTextsFor(IsChineseLanguage());
       const int answer =
@@ -195,10 +200,11 @@ GuardAnswer CheckSingleInstance(bool force, const RestartPrompt& prompt, LaunchR
         RememberKept(record, handOff.clients);
         return handOff;
       }
-      break;
+      // Listed afresh: the user may have started another client meanwhile.
+      TerminateProcessesByName(kClientFileName);
+      return {};
     }
   }
-  TerminateProcessesByName(kClientFileName);
   return {};
 }
 
