@@ -35,7 +35,8 @@ void MarkLaunchStep(LaunchStep step) noexcept {
   LARGE_INTEGER now;
   ::QueryPerformanceCounter(&now);
   static const StepTraceSection section;
-  if (LaunchStepStamps* stamps = section.Stamps()) stamps->at[static_cast<int>(step)] = now.QuadPart;
+  LaunchStepStamps* const stamps = section.Stamps();
+  if (stamps != nullptr) stamps->at[static_cast<int>(step)] = now.QuadPart;
 }
 
 }  // namespace launcher

@@ -58,9 +58,9 @@ bool WriteShortcut(const std::wstring& path, const std::wstring& target) {
 
 bool WriteConfig(const std::wstring& folder, const std::wstring& shortcutName) {
   const std::string name(shortcutName.begin(), shortcutName.end());  // ASCII
-  const std::string config = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<config>\n  <shortcut_cn>" +
-                             name + "</shortcut_cn>\n  <shortcut_en>" + name +
-                             "</shortcut_en>\n</config>\n";
+  const std::string config = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<config>\n" +
+                             ("  <shortcut_cn>" + name + "</shortcut_cn>\n") +
+                             ("  <shortcut_en>" + name + "</shortcut_en>\n") + "</config>\n";
   const launcher::ScopedFileHandle file(
       ::CreateFileW((folder + L"\\ProductConfig.xml").c_str(), GENERIC_WRITE, 0, nullptr,
                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -343,8 +343,9 @@ int wmain(int argc, wchar_t** argv) {
   std::wprintf(L"\nratio launcher / floor:  %.2f to the client's start, %.2f to the end\n",
                Median(shipped.toClient) / Median(floor.toClient),
                Median(shipped.toExit) / Median(floor.toExit));
-  std::wprintf(L"ratio launcher / direct: %.2f\n", Median(shipped.toClient) / Median(direct.toClient));
-  std::wprintf(L"ratio floor / direct:    %.2f\n", Median(floor.toClient) / Median(direct.toClient));
+  const double directMedian = Median(direct.toClient);
+  std::wprintf(L"ratio launcher / direct: %.2f\n", Median(shipped.toClient) / directMedian);
+  std::wprintf(L"ratio floor / direct:    %.2f\n", Median(floor.toClient) / directMedian);
   std::wprintf(L"ratio traced / untraced: %.2f launcher, %.2f floor (the marks' own cost)\n",
                Median(tracedLauncher.toClient) / Median(shipped.toClient),
                Median(tracedFloor.toClient) / Median(floor.toClient));
