@@ -6,8 +6,11 @@
 #include <shobjidl.h>
 
 #include <cwchar>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "desktop/shell_link_file.h"
 #include "launcher/base/client_contract.h"
 #include "launcher/base/scoped_resource.h"
 #include "launcher/base/text_helpers.h"
@@ -96,6 +99,75 @@ void RefreshIcon(IShellLinkW* link, const wchar_t* iconPath) {
   }
 }
 
+// The whole file when it is small enough to be a shortcut.
+std::optional<std::vector<unsigned char>> ReadSmallFile(const wchar_t* path) {
+  const ScopedFileHandle file(::CreateFileW(path, GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+  LARGE_INTEGER size = {};
+  if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 ||
+      size.QuadPart > static_cast<LONGLONG>(kMaxShellLinkFileSize)) {
+    return std::nullopt;
+  }
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(size.QuadPart));
+  DWORD read = 0;
+  if (!bytes.empty() && (!::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                     &read, nullptr) ||
+                         read != bytes.size())) {
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+std::wstring ExpandEnvironment(const std::wstring& text) {
+  wchar_t expanded[kPathBufferSize] = {};
+  const DWORD units = ::ExpandEnvironmentStringsW(text.c_str(), expanded, kPathBufferSize);
+  return units > 0 && units <= kPathBufferSize ? expanded : std::wstring();
+}
+
+// True when a refresh of the shortcut at path would set nothing it does not
+// already hold: the target (by its item list, as the shell reads it), the
+// icon, the working folder and the description. Paths compare without ASCII
+// letter case, as the file system does. Whatever cannot be read so is left
+// to the refresh.
+bool IsUpToDate(const wchar_t* path, const ShortcutProperties& wanted) {
+  if (!IsGiven(wanted.target)) return false;
+  const std::optional<std::vector<unsigned char>> bytes = ReadSmallFile(path);
+  const std::optional<ShellLinkFile> link =
+      bytes ? ReadShellLinkFile(bytes->data(), bytes->size()) : std::nullopt;
+  if (!link || link->targetItems.empty()) return false;
+
+  wchar_t target[kPathBufferSize] = {};
+  if (!::SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(link->targetItems.data()),
+                              target) ||
+      !EqualsIgnoringAsciiCase(target, wanted.target)) {
+    return false;
+  }
+  if (IsGiven(wanted.iconPath) && Exists(wanted.iconPath)) {
+    const std::wstring icon = link->iconLocationUnexpanded.empty()
+                                  ? link->iconLocation
+                                  : ExpandEnvironment(link->iconLocationUnexpanded);
+    if (link->iconIndex != 0 || !EqualsIgnoringAsciiCase(icon.c_str(), wanted.iconPath)) {
+      return false;
+    }
+  }
+  if (IsGiven(wanted.workingFolder) &&
+      !EqualsIgnoringAsciiCase(link->workingFolder.c_str(), wanted.workingFolder)) {
+    return false;
+  }
+  return !IsGiven(wanted.description) || link->description == wanted.description;
+}
+
+// The one file a refresh would both load and save, or null when it would
+// write another file than it reads (a move to the new name).
+const wchar_t* RefreshedInPlace(const ShortcutPlan& plan, bool newExists) {
+  if (!plan.oldExists) return plan.newPath;  // the new shortcut alone, by the caller's check
+  if (plan.newName == nullptr) return plan.oldPath;
+  return newExists && CompareFileIdentity(plan.oldPath, plan.newPath) == FileIdentity::kSame
+             ? plan.oldPath
+             : nullptr;
+}
+
 // Runs with COM initialised; every interface is released before returning.
 int RefreshShortcut(const ShortcutPlan& plan, const ShortcutProperties& properties) {
   ScopedComPtr<IShellLinkW> link;
@@ -176,6 +248,10 @@ int UpdateShortcutInFolder(const wchar_t* desktopFolder, const wchar_t* oldName,
   if (!plan.oldExists && !newExists) return kShortcutNotFound;
 
   const ShortcutProperties properties = {target, description, iconPath, workingFolder};
+  // A shortcut already as the refresh would leave it is not saved again, so
+  // the shell hears of no change; COM is not even started for it.
+  const wchar_t* inPlace = RefreshedInPlace(plan, newExists);
+  if (inPlace != nullptr && IsUpToDate(inPlace, properties)) return kShortcutUpToDate;
   ScopedComInitializer com;
   return RefreshShortcut(plan, properties);
 }
@@ -185,15 +261,13 @@ int UpdateDesktopShortcut(const wchar_t* oldName, const wchar_t* newName, const 
                           const wchar_t* workingFolder) {
   if (!IsGiven(oldName)) return kShortcutNoOldName;
 
-  ScopedItemIdList desktopItem;
-  if (::SHGetFolderLocation(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, nullptr, 0,
-                            desktopItem.Receive()) != S_OK) {
-    return kShortcutNoDesktop;
-  }
-  // An empty folder would put the shortcut paths at the root of the current
-  // drive.
+  // The path straight away: an item list of the folder would cost the shell
+  // a walk through its namespace. An empty folder would put the shortcut
+  // paths at the root of the current drive.
   wchar_t desktopFolder[kPathBufferSize] = {};
-  if (!::SHGetPathFromIDListW(desktopItem.Get(), desktopFolder) || desktopFolder[0] == L'\0') {
+  if (::SHGetFolderPathW(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT,
+                         desktopFolder) != S_OK ||
+      desktopFolder[0] == L'\0') {
     return kShortcutNoDesktop;
   }
   return UpdateShortcutInFolder(desktopFolder, oldName, newName, target, description, iconPath,

@@ -15,6 +15,9 @@ constexpr int kShortcutNoDesktop = -2;     // the desktop folder was not located
 constexpr int kShortcutNotFound = -3;
 constexpr int kShortcutNotLoaded = 0;      // link object not made or not loaded
 constexpr int kShortcutSaveAttempted = 1;  // refreshed and saved, or the save failed
+// Already as a refresh would leave it, in place: not saved, nothing sent to
+// the shell.
+constexpr int kShortcutUpToDate = 2;
 
 // The flags for IShellLinkW::Resolve: no dialog of its own (the restart
 // prompt stays the launcher's only window) and a search for a moved target of

@@ -1,9 +1,10 @@
 #include "launcher/single_instance.h"
 
-#include <tlhelp32.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cwchar>
+#include <string_view>
 #include <utility>
 
 #include "desktop/language_preference.h"
@@ -13,24 +14,36 @@
 namespace launcher {
 namespace {
 
-// The entry's image name is a file name without folder; a name that fills the
-// whole field without a terminator is still read within the field.
-bool HasImageName(const PROCESSENTRY32W& entry, const std::wstring& imageName) {
-  const std::size_t length = wcsnlen(entry.szExeFile, sizeof(entry.szExeFile) / sizeof(wchar_t));
-  return imageName.compare(0, std::wstring::npos, entry.szExeFile, length) == 0;
-}
+constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+// Room for a few hundred processes; the list grows the buffer when it must.
+constexpr std::size_t kProcessListBytes = 64 * 1024;
 
-// Walks the process list; visit returns false to stop the walk. False when the
-// list could not be taken at all.
+// Calls visit(process id, image name) for every process of the system, the
+// image name being a file name without folder. The list is taken in one
+// query: a snapshot of it costs Wine a section, and a mapping of that section
+// for every entry read. False when the list could not be taken at all.
 template <typename Visit>
 bool WalkProcessList(Visit visit) {
-  ScopedFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return false;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
-       more = ::Process32NextW(snapshot.Get(), &entry)) {
-    if (!visit(entry)) break;
+  std::vector<unsigned char> buffer(kProcessListBytes);
+  NTSTATUS status = kInfoLengthMismatch;
+  // Processes started between two queries may need more room still.
+  for (int attempt = 0; attempt < 4 && status == kInfoLengthMismatch; ++attempt) {
+    ULONG needed = 0;
+    status = ::NtQuerySystemInformation(SystemProcessInformation, buffer.data(),
+                                        static_cast<ULONG>(buffer.size()), &needed);
+    if (status == kInfoLengthMismatch) {
+      buffer.resize(std::max<std::size_t>(needed, buffer.size()) * 2);
+    }
+  }
+  if (status < 0) return false;
+  for (std::size_t offset = 0; offset + sizeof(SYSTEM_PROCESS_INFORMATION) <= buffer.size();) {
+    const auto* process = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(&buffer[offset]);
+    const UNICODE_STRING& name = process->ImageName;
+    const std::wstring_view imageName(name.Buffer != nullptr ? name.Buffer : L"",
+                                      name.Length / sizeof(wchar_t));
+    visit(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(process->UniqueProcessId)), imageName);
+    if (process->NextEntryOffset == 0) break;
+    offset += process->NextEntryOffset;
   }
   return true;
 }
@@ -90,13 +103,10 @@ bool DescribeClient(DWORD processId, RunningClient& client) {
 // The clients by name, and the one a sibling recorded: a process just created
 // may not show its image name in the list yet (so under Wine).
 bool FindRunningClients(const ClientStamp& recorded, std::vector<RunningClient>& clients) {
-  const std::wstring clientName = kClientFileName;
-  const bool listed = WalkProcessList([&](const PROCESSENTRY32W& entry) {
+  const std::wstring_view clientName = kClientFileName;
+  const bool listed = WalkProcessList([&](DWORD processId, std::wstring_view imageName) {
     RunningClient client;
-    if (HasImageName(entry, clientName) && DescribeClient(entry.th32ProcessID, client)) {
-      clients.push_back(client);
-    }
-    return true;
+    if (imageName == clientName && DescribeClient(processId, client)) clients.push_back(client);
   });
   const bool recordedListed =
       std::any_of(clients.begin(), clients.end(),
@@ -185,8 +195,13 @@ GuardAnswer CheckSingleInstance(bool force, const RestartPrompt& prompt, LaunchR
     case GuardVerdict::kSiblingsClient:
     case GuardVerdict::kKeptByTheUser:
       return handOff;
-    case GuardVerdict::kEndWithoutAsking:
-      break;
+    case GuardVerdict::kEndWithoutAsking: {
+      // The clients were listed a moment ago; the list is not walked again.
+      std::vector<DWORD> ids;
+      for (const ClientStamp& client : handOff.clients) ids.push_back(client.processId);
+      TerminateProcesses(ids);
+      return {};
+    }
     case GuardVerdict::kAsk: {
       const RestartPromptTexts texts = RestartPromptTextsFor(IsChineseLanguage());
       const int answer =
@@ -195,21 +210,19 @@ GuardAnswer CheckSingleInstance(bool force, const RestartPrompt& prompt, LaunchR
         RememberKept(record, handOff.clients);
         return handOff;
       }
-      break;
+      // Listed afresh: the user may have started another client meanwhile.
+      TerminateProcessesByName(kClientFileName);
+      return {};
     }
   }
-  TerminateProcessesByName(kClientFileName);
   return {};
 }
 
 std::vector<DWORD> ProcessIdsNamed(const std::wstring& imageName) {
   const DWORD session = SessionOf(::GetCurrentProcessId());
   std::vector<DWORD> ids;
-  WalkProcessList([&](const PROCESSENTRY32W& entry) {
-    if (HasImageName(entry, imageName) && SessionOf(entry.th32ProcessID) == session) {
-      ids.push_back(entry.th32ProcessID);
-    }
-    return true;
+  WalkProcessList([&](DWORD processId, std::wstring_view name) {
+    if (name == imageName && SessionOf(processId) == session) ids.push_back(processId);
   });
   return ids;
 }

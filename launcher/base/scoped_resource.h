@@ -1,12 +1,11 @@
 // One small owner for every Win32 resource the launcher holds: kernel handles,
-// directory searches, modules, registry keys, COM interface pointers and shell
-// item lists. The traits say what "empty" is and how the resource is given
-// back.
+// directory searches, modules, registry keys, COM interface pointers, system
+// memory, mapped views and runtime file streams. The traits say what "empty"
+// is and how the resource is given back.
 #pragma once
 
 #include <windows.h>
 #include <objbase.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <utility>
@@ -101,12 +100,6 @@ struct ComTraits {
   static void Free(Interface* p) noexcept { p->Release(); }
 };
 
-struct ItemIdListTraits {
-  static PIDLIST_ABSOLUTE Empty() noexcept { return nullptr; }
-  static bool IsValid(PIDLIST_ABSOLUTE p) noexcept { return p != nullptr; }
-  static void Free(PIDLIST_ABSOLUTE p) noexcept { ::CoTaskMemFree(p); }
-};
-
 // Memory the system hands out with LocalAlloc (security descriptors).
 struct LocalMemoryTraits {
   static HLOCAL Empty() noexcept { return nullptr; }
@@ -135,7 +128,6 @@ using ScopedModule = ScopedResource<HMODULE, ModuleTraits>;
 using ScopedRegKey = ScopedResource<HKEY, RegKeyTraits>;
 template <typename Interface>
 using ScopedComPtr = ScopedResource<Interface*, ComTraits<Interface>>;
-using ScopedItemIdList = ScopedResource<PIDLIST_ABSOLUTE, ItemIdListTraits>;
 using ScopedFileStream = ScopedResource<std::FILE*, FileStreamTraits>;
 using ScopedLocalMemory = ScopedResource<HLOCAL, LocalMemoryTraits>;
 using ScopedMappedView = ScopedResource<void*, MappedViewTraits>;

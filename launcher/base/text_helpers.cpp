@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <clocale>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <vector>
@@ -112,18 +110,21 @@ bool GetExeFolderW(std::wstring& out) {
 }
 
 std::string WideToLogText(const std::wstring& text) {
-  const char* current = std::setlocale(LC_ALL, nullptr);
-  const std::string saved = current != nullptr ? current : "C";
-  std::setlocale(LC_ALL, "chs");
-
-  // No character takes more than two bytes in code page 936.
-  const std::size_t size = 2 * text.size() + 1;
-  std::vector<char> buffer(size, '\0');
-  std::size_t converted = 0;
-  if (wcstombs_s(&converted, buffer.data(), size, text.c_str(), size) != 0) buffer[0] = '\0';
-  std::string result(buffer.data());
-
-  std::setlocale(LC_ALL, saved.c_str());
+  // What wcstombs gives under the "chs" locale, without switching the
+  // process's locale for it (the first switch alone loads the locale's
+  // tables, a few milliseconds of every launch). Like wcstombs it stops at
+  // a NUL and fails on any character the code page lacks.
+  const int length = static_cast<int>(std::wcslen(text.c_str()));
+  if (length == 0) return std::string();
+  BOOL usedDefault = FALSE;
+  const int size = ::WideCharToMultiByte(kCodePage936, 0, text.c_str(), length, nullptr, 0,
+                                         nullptr, &usedDefault);
+  if (size <= 0 || usedDefault) return std::string();
+  std::string result(static_cast<std::size_t>(size), '\0');
+  if (::WideCharToMultiByte(kCodePage936, 0, text.c_str(), length, &result[0], size, nullptr,
+                            nullptr) != size) {
+    return std::string();
+  }
   return result;
 }
 

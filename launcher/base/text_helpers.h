@@ -48,8 +48,9 @@ std::wstring ReadModulePath(HMODULE module, DWORD& error);
 // '/' is not a separator here.
 [[nodiscard]] bool ExeFolderFromModulePath(const std::wstring& modulePath, std::wstring& out);
 
-// Wide text as narrow log text under the "chs" locale (code page 936). A text
-// with any character that locale cannot convert gives the empty string.
+// Wide text, up to its first NUL, as narrow log text in code page 936, as the
+// "chs" locale converts it; the process's locale is left alone. A text with
+// any character the code page lacks gives the empty string.
 std::string WideToLogText(const std::wstring& text);
 
 }  // namespace launcher

@@ -6,10 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
+#include <cwctype>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "desktop/desktop_shortcut.h"
+#include "desktop/shell_link_file.h"
 #include "launcher/base/scoped_resource.h"
 #include "tests/support/shortcut_rig.h"
 #include "tests/support/test_support.h"
@@ -20,6 +25,57 @@ using namespace desktop_testing;
 using namespace testing_support;
 using launcher::UpdateDesktopShortcut;
 using launcher::UpdateShortcutInFolder;
+
+template <typename T>
+T LittleEndianAt(const std::vector<char>& bytes, std::size_t offset) {
+  T value = 0;
+  std::memcpy(&value, &bytes[offset], sizeof(value));
+  return value;
+}
+
+// A shortcut Wine wrote, with the icon block Windows writes when it keeps the
+// icon's location in environment-variable form: flagged in the header and
+// put before the terminal block.
+std::string WithIconEnvironment(const std::vector<char>& link, const std::wstring& location) {
+  std::string bytes(link.begin(), link.end() - 4);
+  bytes[0x15] = static_cast<char>(bytes[0x15] | 0x40);  // the flag 0x4000
+  std::string block(0x314, '\0');
+  const std::uint32_t head[] = {0x314, 0xA0000007};
+  std::memcpy(&block[0], head, sizeof(head));
+  std::memcpy(&block[8 + 260], location.c_str(), location.size() * sizeof(wchar_t));
+  return bytes + block + std::string(4, '\0');
+}
+
+// Bytes placed to end right before a page no one may read.
+class GuardedBytes {
+ public:
+  GuardedBytes() {
+    SYSTEM_INFO system = {};
+    ::GetSystemInfo(&system);
+    page_ = system.dwPageSize;
+    pages_ = static_cast<unsigned char*>(
+        ::VirtualAlloc(nullptr, 2 * page_, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    DWORD previous = 0;
+    ready_ = pages_ != nullptr && ::VirtualProtect(pages_ + page_, page_, PAGE_NOACCESS, &previous);
+  }
+  ~GuardedBytes() {
+    if (pages_ != nullptr) ::VirtualFree(pages_, 0, MEM_RELEASE);
+  }
+  GuardedBytes(const GuardedBytes&) = delete;
+  GuardedBytes& operator=(const GuardedBytes&) = delete;
+
+  bool IsReady() const { return ready_; }
+  std::optional<launcher::ShellLinkFile> Read(const std::vector<char>& bytes) {
+    unsigned char* start = pages_ + page_ - bytes.size();
+    if (!bytes.empty()) std::memcpy(start, bytes.data(), bytes.size());
+    return launcher::ReadShellLinkFile(start, bytes.size());
+  }
+
+ private:
+  std::size_t page_ = 0;
+  unsigned char* pages_ = nullptr;
+  bool ready_ = false;
+};
 
 class DesktopShortcut : public ::testing::Test {
  protected:
@@ -116,8 +172,8 @@ TEST_F(DesktopShortcut, WithoutANewNameTheOldShortcutIsRefreshedInPlace) {
   const LinkProperties loaded = ReadLink(oldPath_);
   EXPECT_EQ(Update(oldName_.c_str(), nullptr), launcher::kShortcutSaveAttempted);
   ExpectLink(oldPath_, Refreshed(loaded));
-  // An empty new name is no name either.
-  EXPECT_EQ(Update(oldName_.c_str(), L""), launcher::kShortcutSaveAttempted);
+  // An empty new name is no name either; the shortcut is up to date now.
+  EXPECT_EQ(Update(oldName_.c_str(), L""), launcher::kShortcutUpToDate);
   ExpectLink(oldPath_, Refreshed(loaded));
   EXPECT_FALSE(FileExists(newPath_));
 }
@@ -171,6 +227,116 @@ TEST_F(DesktopShortcut, WithBothPresentTheOldOneOverwritesTheNewOne) {
   EXPECT_EQ(Update(oldName_.c_str(), newName_.c_str()), launcher::kShortcutSaveAttempted);
   ExpectLink(newPath_, Refreshed(loaded));
   EXPECT_FALSE(FileExists(oldPath_));
+}
+
+// A shortcut the refresh would leave as it is is not written again (so the
+// shell hears of no change); one property the refresh sets that differs, or a
+// move to the new name, makes it save. What the refresh keeps plays no part.
+TEST_F(DesktopShortcut, AShortcutAsTheRefreshLeavesItIsNotSavedAgain) {
+  std::wstring otherCase = oldName_;
+  for (wchar_t& c : otherCase) c = static_cast<wchar_t>(std::towupper(c));
+  const struct {
+    const char* what;
+    void (*change)(LinkProperties&);
+    bool newShortcutOnly;
+    std::wstring newName;
+    int expected;
+  } cases[] = {
+      {"as refreshed", [](LinkProperties&) {}, false, L"", launcher::kShortcutUpToDate},
+      {"other arguments", [](LinkProperties& l) { l.arguments = L"--other"; }, false, L"",
+       launcher::kShortcutUpToDate},
+      {"new name of the same file", [](LinkProperties&) {}, false, otherCase,
+       launcher::kShortcutUpToDate},
+      {"new shortcut alone", [](LinkProperties&) {}, true, newName_, launcher::kShortcutUpToDate},
+      {"another target", [](LinkProperties& l) { l.target += L".old"; }, false, L"",
+       launcher::kShortcutSaveAttempted},
+      {"another working folder", [](LinkProperties& l) { l.workingFolder += L"\\x"; }, false,
+       L"", launcher::kShortcutSaveAttempted},
+      {"another description", [](LinkProperties& l) { l.description = L"Vorlan"; }, false, L"",
+       launcher::kShortcutSaveAttempted},
+      {"another icon", [](LinkProperties& l) { l.iconPath += L".old"; }, false, L"",
+       launcher::kShortcutSaveAttempted},
+      {"another icon index", [](LinkProperties& l) { l.iconIndex = 1; }, false, L"",
+       launcher::kShortcutSaveAttempted},
+      {"a move to the new name", [](LinkProperties&) {}, false, newName_,
+       launcher::kShortcutSaveAttempted},
+  };
+  WriteFileBytes(launcher_ + L".old", "MZ");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    LinkProperties written = Refreshed(Earlier());
+    c.change(written);
+    const std::wstring& path = c.newShortcutOnly ? newPath_ : oldPath_;
+    Write(path, written);
+    const std::vector<char> before = ReadFileBytes(path);
+    const LinkProperties loaded = ReadLink(path);
+    EXPECT_EQ(Update(oldName_.c_str(), c.newName.c_str()), c.expected);
+    const std::wstring& saved = c.newName == newName_ ? newPath_ : path;
+    ExpectLink(saved, Refreshed(loaded));
+    if (c.expected == launcher::kShortcutUpToDate) {
+      EXPECT_EQ(ReadFileBytes(path), before);
+    }
+    ::DeleteFileW(oldPath_.c_str());
+    ::DeleteFileW(newPath_.c_str());
+  }
+
+  // Windows may keep the icon in environment-variable form, which Wine never
+  // writes: the test adds that block to a shortcut Wine wrote, and the
+  // decision follows the variable's value.
+  Write(oldPath_, Refreshed(Earlier()));
+  WriteFileBytes(oldPath_, WithIconEnvironment(ReadFileBytes(oldPath_),
+                                               L"%VORLAN_TEST_FOLDER%//vorlan.ico"));
+  const std::vector<char> withBlock = ReadFileBytes(oldPath_);
+  ::SetEnvironmentVariableW(L"VORLAN_TEST_FOLDER", install_.Path().c_str());
+  EXPECT_EQ(Update(oldName_.c_str(), nullptr), launcher::kShortcutUpToDate);
+  EXPECT_EQ(ReadFileBytes(oldPath_), withBlock);
+  ::SetEnvironmentVariableW(L"VORLAN_TEST_FOLDER", previous_.Path().c_str());
+  EXPECT_EQ(Update(oldName_.c_str(), nullptr), launcher::kShortcutSaveAttempted);
+  ::SetEnvironmentVariableW(L"VORLAN_TEST_FOLDER", nullptr);
+}
+
+// The file's own bytes, read without the link object: what the shell wrote
+// reads back as the link object reports it, and no cut or damaged file is
+// read past its end (each ends right before a page no one may read).
+TEST_F(DesktopShortcut, AShortcutFileIsReadWithinItsBytes) {
+  Write(oldPath_, Refreshed(Earlier()));
+  const std::vector<char> file = ReadFileBytes(oldPath_);
+  const LinkProperties expected = ReadLink(oldPath_);
+  GuardedBytes guarded;
+  ASSERT_TRUE(guarded.IsReady());
+
+  const std::optional<launcher::ShellLinkFile> whole = guarded.Read(file);
+  ASSERT_TRUE(whole);
+  EXPECT_FALSE(whole->targetItems.empty());
+  EXPECT_EQ(whole->description, expected.description);
+  EXPECT_EQ(whole->workingFolder, expected.workingFolder);
+  EXPECT_EQ(whole->iconLocation, expected.iconPath);
+  EXPECT_EQ(whole->iconIndex, expected.iconIndex);
+
+  for (std::size_t size = 0; size < file.size(); ++size) {
+    (void)guarded.Read(std::vector<char>(file.begin(), file.begin() + size));
+  }
+  // Sizes that claim more than the file holds.
+  const std::size_t items = 0x4C;
+  const std::size_t linkInfo = items + 2 + LittleEndianAt<std::uint16_t>(file, items);
+  const std::size_t description = linkInfo + LittleEndianAt<std::uint32_t>(file, linkInfo);
+  const struct {
+    const char* what;
+    std::size_t offset;
+    std::uint32_t value;
+    std::size_t width;
+  } damage[] = {
+      {"item list size", items, 0xFFFF, 2},
+      {"first item size", items + 2, 0xFFF0, 2},
+      {"link information size", linkInfo, 0x7FFFFFFF, 4},
+      {"description length", description, 0xFFFF, 2},
+  };
+  for (const auto& d : damage) {
+    SCOPED_TRACE(d.what);
+    std::vector<char> damaged = file;
+    std::memcpy(&damaged[d.offset], &d.value, d.width);
+    EXPECT_FALSE(guarded.Read(damaged));
+  }
 }
 
 // File names fold letter case in all of Unicode: the save lands in the old

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "launcher/base/scoped_resource.h"
+#include "launcher/launch_step_trace.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/test_support.h"
 
@@ -94,6 +95,20 @@ TEST_P(LauncherImage, CarriesTheProjectVersionForExplorerAndTheElevationPrompt) 
     if (entry.value.empty()) continue;
     EXPECT_EQ(std::wstring(value), entry.value) << testing::PrintToString(std::wstring(entry.name));
   }
+}
+
+// The step marks of the launch benchmark live in its own launcher only; the
+// section they write to is named in that one, which shows the search works.
+TEST_P(LauncherImage, CarriesNoStepTrace) {
+  const std::wstring name = launcher::kLaunchStepTraceName;
+  const char* const text = reinterpret_cast<const char*>(name.data());
+  const auto holdsName = [&](const std::wstring& path) {
+    const std::vector<char> bytes = testing_support::ReadFileBytes(path);
+    return std::search(bytes.begin(), bytes.end(), text, text + name.size() * sizeof(wchar_t)) !=
+           bytes.end();
+  };
+  EXPECT_FALSE(holdsName(GetParam().path));
+  EXPECT_TRUE(holdsName(testing_support::BinFolder() + L"\\tracedlauncher.exe"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Built, LauncherImage, testing::ValuesIn(LauncherImages()),

@@ -146,11 +146,12 @@ TEST(ReadModulePath, ReadsTheWholePathOfTheRunningProgram) {
   EXPECT_EQ(path.compare(0, folder.size(), folder), 0);
 }
 
-TEST(WideToLogText, ConvertsUnderTheChineseLocaleAndRestoresTheCallersLocale) {
+TEST(WideToLogText, ConvertsToCodePage936AndLeavesTheCallersLocale) {
   const std::string before = std::setlocale(LC_ALL, nullptr);
   EXPECT_EQ(WideToLogText(L"par: "), "par: ");
   EXPECT_EQ(WideToLogText(L"\x63D0\x793A"), "\xCC\xE1\xCA\xBE");
   EXPECT_EQ(WideToLogText(L""), "");
+  EXPECT_EQ(WideToLogText(std::wstring(L"par\0tail", 8)), "par");
   EXPECT_EQ(std::string(std::setlocale(LC_ALL, nullptr)), before);
 }
 
