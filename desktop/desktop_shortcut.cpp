@@ -12,6 +12,7 @@
 
 #include "desktop/shell_link_file.h"
 #include "launcher/base/client_contract.h"
+#include "launcher/base/file_identity.h"
 #include "launcher/base/scoped_resource.h"
 #include "launcher/base/text_helpers.h"
 
@@ -21,12 +22,6 @@ namespace {
 bool IsGiven(const wchar_t* text) { return text != nullptr && text[0] != L'\0'; }
 
 bool Exists(const wchar_t* path) { return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
-
-// The text after the last backslash, or the whole text without one.
-const wchar_t* FileNameOf(const wchar_t* path) {
-  const wchar_t* lastBackslash = std::wcsrchr(path, L'\\');
-  return lastBackslash != nullptr ? lastBackslash + 1 : path;
-}
 
 // A shortcut name from the configuration names a file on the desktop and
 // nothing else: with a separator or a colon it would reach into other folders
@@ -55,28 +50,6 @@ struct ShortcutProperties {
   const wchar_t* iconPath;
   const wchar_t* workingFolder;
 };
-
-enum class FileIdentity { kSame, kDifferent, kUnknown };
-
-// Compares the files' volume serial numbers and file indexes; the names play
-// no part.
-FileIdentity CompareFileIdentity(const wchar_t* left, const wchar_t* right) {
-  BY_HANDLE_FILE_INFORMATION info[2] = {};
-  const wchar_t* paths[2] = {left, right};
-  for (int i = 0; i < 2; ++i) {
-    // Reading a file's identity needs no access rights and refuses no sharing.
-    const ScopedFileHandle file(::CreateFileW(
-        paths[i], 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file || !::GetFileInformationByHandle(file.Get(), &info[i])) {
-      return FileIdentity::kUnknown;
-    }
-  }
-  const bool same = info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
-                    info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
-                    info[0].nFileIndexLow == info[1].nFileIndexLow;
-  return same ? FileIdentity::kSame : FileIdentity::kDifferent;
-}
 
 // An F5 press for the desktop and a flushed association change, so the
 // shell drops the removed shortcut from view at once.
@@ -163,7 +136,7 @@ bool IsUpToDate(const wchar_t* path, const ShortcutProperties& wanted) {
 const wchar_t* RefreshedInPlace(const ShortcutPlan& plan, bool newExists) {
   if (!plan.oldExists) return plan.newPath;  // the new shortcut alone, by the caller's check
   if (plan.newName == nullptr) return plan.oldPath;
-  return newExists && CompareFileIdentity(plan.oldPath, plan.newPath) == FileIdentity::kSame
+  return newExists && CompareFiles(plan.oldPath, plan.newPath) == FileComparison::kSame
              ? plan.oldPath
              : nullptr;
 }
@@ -206,7 +179,7 @@ int RefreshShortcut(const ShortcutPlan& plan, const ShortcutProperties& properti
   // Identity, not names, tells whether the save went to the old file itself;
   // when it cannot be told, the only shortcut is not deleted on a guess.
   const bool renamed = plan.newName != nullptr &&
-                       CompareFileIdentity(plan.oldPath, plan.newPath) == FileIdentity::kDifferent;
+                       CompareFiles(plan.oldPath, plan.newPath) == FileComparison::kDifferent;
   const bool pointedAtLauncher =
       oldTarget[0] != L'\0' && IsGiven(properties.target) &&
       EqualsIgnoringAsciiCase(FileNameOf(oldTarget), FileNameOf(properties.target));
@@ -218,10 +191,6 @@ int RefreshShortcut(const ShortcutPlan& plan, const ShortcutProperties& properti
 
 unsigned long ShortcutResolveFlags() {
   return (static_cast<unsigned long>(kResolveTimeoutMs) << 16) | SLR_NO_UI | SLR_UPDATE;
-}
-
-bool AreSameFile(const wchar_t* left, const wchar_t* right) {
-  return CompareFileIdentity(left, right) == FileIdentity::kSame;
 }
 
 int UpdateShortcutInFolder(const wchar_t* desktopFolder, const wchar_t* oldName,

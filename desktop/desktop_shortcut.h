@@ -25,12 +25,6 @@ constexpr int kShortcutUpToDate = 2;
 constexpr unsigned kResolveTimeoutMs = 1000;
 unsigned long ShortcutResolveFlags();
 
-// True when both paths name one file (same volume serial number and file
-// index), whatever the names: letter case folds in all of Unicode, and a file
-// may also answer to its 8.3 alias or another link. False when either cannot
-// be opened.
-bool AreSameFile(const wchar_t* left, const wchar_t* right);
-
 // Every argument may be null; an empty name counts as absent. The old
 // shortcut is removed after a save under a new name only when it is another
 // file than the one saved and its target has the launcher's file name, so a

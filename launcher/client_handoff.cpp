@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "desktop/desktop_shortcut.h"
 #include "launcher/base/client_contract.h"
+#include "launcher/base/file_identity.h"
 #include "launcher/base/scoped_resource.h"
 #include "launcher/launch_command.h"
 #include "log/process_logger.h"
@@ -80,7 +80,7 @@ PipeServerFacts ReadPipeServer(HANDLE pipe, const std::wstring& installFolder, U
   imagePath.assign(image.data(), size);
   server.known = true;
   server.sessionId = SessionOf(serverId);
-  const std::wstring imageFolder = LauncherFolderOf(imagePath);
+  const std::wstring imageFolder = ParentFolderOf(imagePath);
   server.inInstallFolder = !installFolder.empty() && !imageFolder.empty() &&
                            AreSameFile(imageFolder.c_str(), installFolder.c_str());
   return server;

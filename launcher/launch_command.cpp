@@ -7,25 +7,6 @@
 namespace launcher {
 namespace {
 
-// Length of the root ("C:", "C:\", "\", "\\server\", "\\?\C:\") at the start
-// of a path: the part that a parent never loses.
-std::wstring::size_type RootLength(const std::wstring& path) {
-  const std::wstring::size_type n = path.size();
-  std::wstring::size_type pos = 0;
-  if (n >= 4 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]) &&
-      (path[2] == L'?' || path[2] == L'.') && IsPathSeparator(path[3])) {
-    pos = 4;  // a device or long-path prefix, then usually a drive
-    if (n >= pos + 2 && path[pos + 1] == L':') pos += 2;
-  } else if (n >= 2 && path[1] == L':') {
-    pos = 2;
-  } else if (n >= 3 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]) && !IsPathSeparator(path[2])) {
-    pos = 2;  // a network name runs to the next separator
-    while (pos < n && !IsPathSeparator(path[pos])) ++pos;
-  }
-  if (pos < n && IsPathSeparator(path[pos])) ++pos;  // the root directory
-  return pos;
-}
-
 }  // namespace
 
 std::wstring LaunchCommand::Payload() const {
@@ -59,17 +40,6 @@ std::wstring CommandLineTail(const wchar_t* commandLine) {
   }
   while (*p != L'\0' && *p <= L' ') ++p;
   return std::wstring(p);
-}
-
-std::wstring LauncherFolderOf(const std::wstring& launcherPath) {
-  const std::wstring::size_type root = RootLength(launcherPath);
-  std::wstring::size_type end = launcherPath.size();
-  while (end > root && !IsPathSeparator(launcherPath[end - 1])) --end;  // the file name
-  while (end > root && IsPathSeparator(launcherPath[end - 1])) --end;   // its separators
-  if (end < root) end = root;
-  // A path that is only a root has no parent.
-  if (end == launcherPath.size()) return std::wstring();
-  return launcherPath.substr(0, end);
 }
 
 bool FormatConfigPath(const std::wstring& launcherFolder, wchar_t (&out)[kPathBufferSize]) {

@@ -31,11 +31,6 @@ LaunchCommand ParseLaunchCommand(const wchar_t* tail);
 // and the blanks after it are dropped.
 std::wstring CommandLineTail(const wchar_t* commandLine);
 
-// The parent of the launcher's path by the rules of a filesystem path's
-// parent: the file name and the separators before it go, both '\' and '/'
-// separate, and a root ("C:\", "\\server\share\" ...) keeps its separator.
-std::wstring LauncherFolderOf(const std::wstring& launcherPath);
-
 // "%s//ProductConfig.xml" and "%s//%s.ico" into 260-unit buffers. False, with
 // the buffer all zero, when the formatted path would not fit.
 [[nodiscard]] bool FormatConfigPath(const std::wstring& launcherFolder, wchar_t (&out)[kPathBufferSize]);

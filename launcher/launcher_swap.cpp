@@ -20,11 +20,6 @@ std::wstring OwnImagePath() {
   return ReadModulePath(nullptr, error);
 }
 
-std::wstring FileNameOf(const std::wstring& path) {
-  const std::size_t separator = path.find_last_of(L"\\/");
-  return separator == std::wstring::npos ? path : path.substr(separator + 1);
-}
-
 // The handle of the launcher to wait for, as the command line gives it: null
 // when there is none, or when it is no process running launcher.exe beside
 // this image (a handle value any parent could have written).
@@ -42,8 +37,9 @@ HANDLE LauncherToWaitFor(const wchar_t* tail, const std::wstring& ownImage) {
   DWORD length = MAX_PATH * 4;
   FileIdentity started;
   FileIdentity expected;
-  const std::wstring target =
-      ownImage.substr(0, ownImage.size() - FileNameOf(ownImage).size()) + kLauncherFileName;
+  std::wstring folder;
+  if (!ExeFolderFromModulePath(ownImage, folder)) return nullptr;
+  const std::wstring target = folder + kLauncherFileName;
   if (!::QueryFullProcessImageNameW(launcher, 0, image, &length) ||
       !ReadFileIdentity(image, started) || !ReadFileIdentity(target.c_str(), expected) ||
       started != expected) {
@@ -57,7 +53,7 @@ HANDLE LauncherToWaitFor(const wchar_t* tail, const std::wstring& ownImage) {
 bool IsStagedLauncherProcess() {
   std::uint32_t size = 0;
   std::uint32_t crc = 0;
-  return ParseStagedLauncherName(FileNameOf(OwnImagePath()).c_str(), size, crc);
+  return ParseStagedLauncherName(FileNameOf(OwnImagePath().c_str()), size, crc);
 }
 
 std::wstring LauncherSwapCommandLine(const std::wstring& staged, HANDLE launcher) {

@@ -18,11 +18,6 @@ bool IsAbsoluteTarget(const wchar_t* path) {
   return IsPathSeparator(path[0]) || (path[0] != 0 && path[1] == L':');
 }
 
-std::wstring ParentOf(const std::wstring& relative) {
-  const std::size_t separator = relative.rfind(L'\\');
-  return separator == std::wstring::npos ? std::wstring() : relative.substr(0, separator);
-}
-
 // The names the update itself keeps in the root: no item may take them.
 bool IsUpdatesOwnName(const std::wstring& relative) {
   std::uint32_t size = 0;
@@ -68,11 +63,11 @@ int ArchiveReader::Claim(const std::wstring& relative, bool folder) {
   if (claimedFiles_.count(key) != 0 || (!folder && claimedFolders_.count(key) != 0)) {
     return kArchiveNameConflict;
   }
-  for (std::wstring above = ParentOf(key); !above.empty(); above = ParentOf(above)) {
+  for (std::wstring above = ParentFolderOf(key); !above.empty(); above = ParentFolderOf(above)) {
     if (claimedFiles_.count(above) != 0) return kArchiveNameConflict;
   }
   (folder ? claimedFolders_ : claimedFiles_).insert(key);
-  for (std::wstring above = ParentOf(key); !above.empty(); above = ParentOf(above)) {
+  for (std::wstring above = ParentFolderOf(key); !above.empty(); above = ParentFolderOf(above)) {
     if (!claimedFolders_.insert(above).second) break;
   }
   return kArchiveOk;
@@ -118,7 +113,7 @@ int ArchiveReader::ExtractBelowRoot(const std::wstring& relative, bool folder) {
   const InstallTree::DeclaredFolder declared = [this](const std::wstring& path) {
     return deferred_ && declaredFolders_.count(FoldedName(path)) != 0;
   };
-  const Target target = {ParentOf(relative), relative.substr(relative.rfind(L'\\') + 1)};
+  const Target target = {ParentFolderOf(relative), FileNameOf(relative.c_str())};
   const int made = tree_->Folder(target.folder, true, handle, declared);
   if (made != kArchiveOk) return made;
   const std::size_t index = static_cast<std::size_t>(cached_.item.index);
@@ -130,16 +125,15 @@ int ArchiveReader::ExtractAbsolute(const wchar_t* targetPath) {
   // The caller's own path, used as given: its folders are made by name, and
   // the file is written beside its target there.
   const std::wstring path = targetPath;
-  const std::size_t separator = path.find_last_of(L"\\/");
-  if (separator == std::wstring::npos || separator + 1 == path.size()) return kArchiveCannotOpen;
-  const std::wstring folder = path.substr(0, separator + 1);
+  const std::wstring folder = FolderPartOf(path);
+  if (folder.empty() || folder.size() == path.size()) return kArchiveCannotOpen;
   EnsureFolder(nullptr, folder.c_str());
   InstallTree tree(NewRunId());
   const int opened = tree.OpenRoot(folder);
   if (opened != kArchiveOk) return opened;
   const std::size_t index = static_cast<std::size_t>(cached_.item.index);
   if (index < unreadable_.size() && unreadable_[index]) return kArchiveDataUnreadable;
-  return WriteFileItem(tree, Target{std::wstring(), path.substr(separator + 1)}, false);
+  return WriteFileItem(tree, Target{std::wstring(), path.substr(folder.size())}, false);
 }
 
 int ArchiveReader::WriteFileItem(InstallTree& tree, const Target& target, bool deferred) {

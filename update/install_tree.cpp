@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "launcher/base/text_helpers.h"
 #include "update/archive.h"
 #include "update/archive_rules.h"
 #include "update/folder_handles.h"
@@ -122,10 +123,8 @@ int InstallTree::Folder(const std::wstring& relative, bool create, HANDLE& folde
     folder = known->second.handle.Get();
     return kArchiveOk;
   }
-  const std::size_t separator = relative.rfind(L'\\');
-  const std::wstring parentRelative =
-      separator == std::wstring::npos ? std::wstring() : relative.substr(0, separator);
-  const std::wstring name = separator == std::wstring::npos ? relative : relative.substr(separator + 1);
+  const std::wstring parentRelative = ParentFolderOf(relative);
+  const std::wstring name = FileNameOf(relative.c_str());
   HANDLE parentHandle = nullptr;
   const int parentResult = Folder(parentRelative, create, parentHandle, declared);
   if (parentResult != kArchiveOk) return parentResult;
@@ -271,9 +270,8 @@ bool InstallTree::RemoveFolder(const std::wstring& relative) {
                                                  folder->first[key.size()] == L'\\');
     folder = within ? folders_.erase(folder) : std::next(folder);
   }
-  const std::size_t separator = relative.rfind(L'\\');
-  const std::wstring parent = separator == std::wstring::npos ? std::wstring() : relative.substr(0, separator);
-  const std::wstring name = relative.substr(separator == std::wstring::npos ? 0 : separator + 1);
+  const std::wstring parent = ParentFolderOf(relative);
+  const std::wstring name = FileNameOf(relative.c_str());
   const HANDLE parentHandle = HeldFolder(parent);
   ScopedFileHandle entry;
   const OpenRequest request = {DELETE | FILE_READ_ATTRIBUTES, kFolderShare | FILE_SHARE_DELETE,

@@ -87,11 +87,9 @@ bool HasContent(const std::wstring& path, std::uint64_t size, std::uint32_t crc)
 }
 
 bool IsWholeStagedImage(const std::wstring& path) {
-  const std::size_t separator = path.find_last_of(L"\\/");
   std::uint32_t size = 0;
   std::uint32_t crc = 0;
-  return ParseStagedLauncherName(
-             path.c_str() + (separator == std::wstring::npos ? 0 : separator + 1), size, crc) &&
+  return ParseStagedLauncherName(FileNameOf(path.c_str()), size, crc) &&
          HasContent(path, size, crc);
 }
 
@@ -128,9 +126,9 @@ std::wstring TakeStagedLauncher(const std::wstring& folder) {
 }
 
 DWORD SwapInStagedLauncher(const std::wstring& staged) {
-  const std::size_t separator = staged.find_last_of(L"\\/");
-  if (separator == std::wstring::npos) return ERROR_INVALID_NAME;
-  const std::wstring target = staged.substr(0, separator + 1) + kLauncherFileName;
+  const std::wstring folder = FolderPartOf(staged);
+  if (folder.empty()) return ERROR_INVALID_NAME;
+  const std::wstring target = folder + kLauncherFileName;
   // A read-only launcher.exe would refuse the rename. Only a plain file of
   // its own name loses the attribute: a link is not followed, and a file with
   // other names would lose it everywhere.
@@ -140,7 +138,7 @@ DWORD SwapInStagedLauncher(const std::wstring& staged) {
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
                                FILE_NON_DIRECTORY_FILE, 0};
   FileFacts facts;
-  if (tree.OpenRoot(staged.substr(0, separator + 1)) == kArchiveOk &&
+  if (tree.OpenRoot(folder) == kArchiveOk &&
       OpenInFolder(tree.Root(), kLauncherFileName, request, installed) == ERROR_SUCCESS &&
       tree.IsPlainEntryAt(installed.Get(), std::wstring(), kLauncherFileName) &&
       ReadFileFacts(installed.Get(), facts) && facts.links == 1 &&

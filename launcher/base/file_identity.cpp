@@ -22,4 +22,16 @@ bool ReadFileIdentity(const wchar_t* path, FileIdentity& identity) {
   return file && ReadFileIdentity(file.Get(), identity);
 }
 
+FileComparison CompareFiles(const wchar_t* left, const wchar_t* right) {
+  FileIdentity leftIdentity, rightIdentity;
+  if (!ReadFileIdentity(left, leftIdentity) || !ReadFileIdentity(right, rightIdentity)) {
+    return FileComparison::kUnknown;
+  }
+  return leftIdentity == rightIdentity ? FileComparison::kSame : FileComparison::kDifferent;
+}
+
+bool AreSameFile(const wchar_t* left, const wchar_t* right) {
+  return CompareFiles(left, right) == FileComparison::kSame;
+}
+
 }  // namespace launcher

@@ -26,4 +26,15 @@ struct FileIdentity {
 // running image or a folder answers too.
 [[nodiscard]] bool ReadFileIdentity(const wchar_t* path, FileIdentity& identity);
 
+enum class FileComparison { kSame, kDifferent, kUnknown };
+
+// Whether two paths lead to one file; kUnknown when either cannot be opened,
+// so that no caller acts on a guess.
+FileComparison CompareFiles(const wchar_t* left, const wchar_t* right);
+
+// True when both paths name one file, whatever the names: letter case folds
+// in all of Unicode, and a file may also answer to its 8.3 alias or another
+// link. False when either cannot be opened.
+bool AreSameFile(const wchar_t* left, const wchar_t* right);
+
 }  // namespace launcher

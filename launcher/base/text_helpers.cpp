@@ -8,6 +8,27 @@
 
 namespace launcher {
 namespace {
+
+// Length of the root ("C:", "C:\", "\", "\\server\", "\\?\C:\") at the start
+// of a path: the part that a parent never loses.
+std::wstring::size_type RootLength(const std::wstring& path) {
+  const std::wstring::size_type n = path.size();
+  std::wstring::size_type pos = 0;
+  if (n >= 4 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]) &&
+      (path[2] == L'?' || path[2] == L'.') && IsPathSeparator(path[3])) {
+    pos = 4;  // a device or long-path prefix, then usually a drive
+    if (n >= pos + 2 && path[pos + 1] == L':') pos += 2;
+  } else if (n >= 2 && path[1] == L':') {
+    pos = 2;
+  } else if (n >= 3 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]) && !IsPathSeparator(path[2])) {
+    pos = 2;  // a network name runs to the next separator
+    while (pos < n && !IsPathSeparator(path[pos])) ++pos;
+  }
+  if (pos < n && IsPathSeparator(path[pos])) ++pos;  // the root directory
+  return pos;
+}
+
+
 constexpr UINT kCodePage936 = 936;
 // The longest path Win32 knows, in the \\?\ form.
 constexpr DWORD kLongestModulePath = 32768;
@@ -94,6 +115,27 @@ bool Utf8ToWide(const char* text, wchar_t (&out)[kPathBufferSize]) {
   std::wmemcpy(out, converted.data(), static_cast<std::size_t>(written));
   out[written - 1] = L'\0';
   return out[0] != L'\0';
+}
+
+std::wstring ParentFolderOf(const std::wstring& path) {
+  const std::wstring::size_type root = RootLength(path);
+  std::wstring::size_type end = path.size();
+  while (end > root && !IsPathSeparator(path[end - 1])) --end;  // the file name
+  while (end > root && IsPathSeparator(path[end - 1])) --end;   // its separators
+  if (end == path.size()) return std::wstring();
+  return path.substr(0, end);
+}
+
+const wchar_t* FileNameOf(const wchar_t* path) {
+  const wchar_t* name = path;
+  for (const wchar_t* p = path; *p != L'\0'; ++p) {
+    if (IsPathSeparator(*p)) name = p + 1;
+  }
+  return name;
+}
+
+std::wstring FolderPartOf(const std::wstring& path) {
+  return path.substr(0, static_cast<std::size_t>(FileNameOf(path.c_str()) - path.c_str()));
 }
 
 bool ExeFolderFromModulePath(const std::wstring& modulePath, std::wstring& out) {

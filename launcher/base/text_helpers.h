@@ -25,6 +25,17 @@ namespace launcher {
 // Both '\' and '/' separate the components of a Win32 path.
 inline bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+// The parent of a path by the rules of a filesystem path's parent: the file
+// name and the separators before it go, and a root ("C:\", "\\server\share\"
+// ...) keeps its separator. Empty for a path that is only a root.
+std::wstring ParentFolderOf(const std::wstring& path);
+
+// The text after the last separator, or the whole text without one.
+const wchar_t* FileNameOf(const wchar_t* path);
+
+// The path up to and including its last separator; empty without one.
+std::wstring FolderPartOf(const std::wstring& path);
+
 // Equal when the texts match with the ASCII letters folded to one case; every
 // other unit (a UTF-8 byte, a non-ASCII letter) must match exactly. False when
 // either text is null.

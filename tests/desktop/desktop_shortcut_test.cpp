@@ -15,6 +15,7 @@
 
 #include "desktop/desktop_shortcut.h"
 #include "desktop/shell_link_file.h"
+#include "launcher/base/file_identity.h"
 #include "launcher/base/scoped_resource.h"
 #include "tests/support/shortcut_rig.h"
 #include "tests/support/test_support.h"

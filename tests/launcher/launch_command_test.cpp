@@ -67,19 +67,6 @@ TEST(CommandLineTail, DropsTheProgramTokenAndTheBlanksAfterIt) {
   EXPECT_EQ(CommandLineTail(L"launcher.exe\ttab"), L"tab");
 }
 
-TEST(LauncherFolderOf, FollowsTheRulesOfAPathsParent) {
-  EXPECT_EQ(LauncherFolderOf(L"C:\\a\\b\\launcher.exe"), L"C:\\a\\b");
-  EXPECT_EQ(LauncherFolderOf(L"C:\\launcher.exe"), L"C:\\");
-  EXPECT_EQ(LauncherFolderOf(L"D:/x/launcher.exe"), L"D:/x");
-  EXPECT_EQ(LauncherFolderOf(L"C:\\a\\\\launcher.exe"), L"C:\\a");
-  EXPECT_EQ(LauncherFolderOf(L"C:\\a/b\\launcher.exe"), L"C:\\a/b");
-  EXPECT_EQ(LauncherFolderOf(L"C:launcher.exe"), L"C:");
-  EXPECT_EQ(LauncherFolderOf(L"\\\\server\\share\\launcher.exe"), L"\\\\server\\share");
-  EXPECT_EQ(LauncherFolderOf(L"\\\\?\\C:\\launcher.exe"), L"\\\\?\\C:\\");
-  EXPECT_EQ(LauncherFolderOf(L"launcher.exe"), L"");
-  EXPECT_EQ(LauncherFolderOf(L""), L"");
-}
-
 TEST(FormatPaths, ConfigurationAndIconPathsJoinWithTwoSlashes) {
   wchar_t out[kPathBufferSize];
   ASSERT_TRUE(FormatConfigPath(L"C:\\Games\\Vorlan", out));

@@ -62,16 +62,16 @@ BOOL CALLBACK PrintMessageBox(HWND window, LPARAM found) {
 // The launcher asks only about clients older than itself, so the report
 // shows the creation times it compares.
 void PrintProcesses() {
-  for (const PROCESSENTRY32W& entry : RunningProcesses()) {
+  for (const ListedProcess& entry : RunningProcesses()) {
     const launcher::ScopedHandle process(
-        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.processId));
     FILETIME creation = {}, exit = {}, kernel = {}, user = {};
     const bool timed =
         process && ::GetProcessTimes(process.Get(), &creation, &exit, &kernel, &user);
     const unsigned long long created =
         (static_cast<unsigned long long>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
-    std::printf("process %s id=%lu created=%s\n", Narrow(entry.szExeFile).c_str(),
-                static_cast<unsigned long>(entry.th32ProcessID),
+    std::printf("process %s id=%lu created=%s\n", Narrow(entry.imageName).c_str(),
+                static_cast<unsigned long>(entry.processId),
                 timed ? std::to_string(created).c_str() : "unknown");
   }
 }

@@ -1,7 +1,5 @@
 #include "tests/support/test_support.h"
 
-#include <tlhelp32.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 #include <cwctype>
 #include <utility>
 
+#include "launcher/base/process_list.h"
 #include "launcher/base/scoped_resource.h"
 #include "launcher/base/text_helpers.h"
 
@@ -379,23 +378,18 @@ std::wstring ParametersOf(const ClientRecord& record) {
   return line.substr(pos);
 }
 
-std::vector<PROCESSENTRY32W> RunningProcesses() {
-  std::vector<PROCESSENTRY32W> processes;
-  ScopedFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return processes;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL ok = ::Process32FirstW(snapshot.Get(), &entry); ok;
-       ok = ::Process32NextW(snapshot.Get(), &entry)) {
-    processes.push_back(entry);
-  }
+std::vector<ListedProcess> RunningProcesses() {
+  std::vector<ListedProcess> processes;
+  launcher::WalkProcessList([&processes](DWORD processId, std::wstring_view imageName) {
+    processes.push_back({processId, std::wstring(imageName)});
+  });
   return processes;
 }
 
 std::vector<DWORD> ProcessesNamed(const std::wstring& imageName) {
   std::vector<DWORD> ids;
-  for (const PROCESSENTRY32W& entry : RunningProcesses()) {
-    if (imageName == entry.szExeFile) ids.push_back(entry.th32ProcessID);
+  for (const ListedProcess& process : RunningProcesses()) {
+    if (process.imageName == imageName) ids.push_back(process.processId);
   }
   return ids;
 }

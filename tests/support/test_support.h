@@ -3,7 +3,6 @@
 #pragma once
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstdint>
 #include <map>
@@ -109,8 +108,12 @@ std::vector<std::string> WaitForMessages(const std::wstring& folder, std::size_t
 // path and the one blank that the shell puts before the parameters.
 std::wstring ParametersOf(const ClientRecord& record);
 
-// Every running process as the system's snapshot lists it.
-std::vector<PROCESSENTRY32W> RunningProcesses();
+// Every running process of the system, walked as the launcher walks them.
+struct ListedProcess {
+  DWORD processId = 0;
+  std::wstring imageName;  // a file name without folder
+};
+std::vector<ListedProcess> RunningProcesses();
 // Ids of running processes with exactly this image name.
 std::vector<DWORD> ProcessesNamed(const std::wstring& imageName);
 bool IsProcessRunning(DWORD processId);

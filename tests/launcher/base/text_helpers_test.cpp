@@ -89,6 +89,24 @@ TEST(Utf8ToWide, TextLongerThan259UnitsIsRefusedWithoutAbortingOrCutting) {
   EXPECT_EQ(std::wstring(out), std::wstring(200, L'\x63D0'));
 }
 
+TEST(PathParts, FollowTheRulesOfAPathsParent) {
+  EXPECT_EQ(ParentFolderOf(L"C:\\a\\b\\launcher.exe"), L"C:\\a\\b");
+  EXPECT_EQ(ParentFolderOf(L"C:\\launcher.exe"), L"C:\\");
+  EXPECT_EQ(ParentFolderOf(L"D:/x/launcher.exe"), L"D:/x");
+  EXPECT_EQ(ParentFolderOf(L"C:\\a\\\\launcher.exe"), L"C:\\a");
+  EXPECT_EQ(ParentFolderOf(L"C:\\a/b\\launcher.exe"), L"C:\\a/b");
+  EXPECT_EQ(ParentFolderOf(L"C:launcher.exe"), L"C:");
+  EXPECT_EQ(ParentFolderOf(L"\\\\server\\share\\launcher.exe"), L"\\\\server\\share");
+  EXPECT_EQ(ParentFolderOf(L"\\\\?\\C:\\launcher.exe"), L"\\\\?\\C:\\");
+  EXPECT_EQ(ParentFolderOf(L"launcher.exe"), L"");
+  EXPECT_EQ(ParentFolderOf(L""), L"");
+  // The name and the folder part split at the last separator of either kind.
+  EXPECT_STREQ(FileNameOf(L"C:\\a/b\\launcher.exe"), L"launcher.exe");
+  EXPECT_STREQ(FileNameOf(L"launcher.exe"), L"launcher.exe");
+  EXPECT_EQ(FolderPartOf(L"C:\\a/b\\launcher.exe"), L"C:\\a/b\\");
+  EXPECT_EQ(FolderPartOf(L"launcher.exe"), L"");
+}
+
 TEST(ExeFolder, KeepsTheTrailingBackslashAndSplitsOnlyAtBackslashes) {
   std::wstring out = L"unchanged";
   EXPECT_TRUE(ExeFolderFromModulePath(L"D:\\launcher.exe", out));
