@@ -94,11 +94,12 @@ bool IsWholeStagedImage(const std::wstring& path) {
 }
 
 std::wstring TakeStagedLauncher(const std::wstring& folder) {
-  InstallTree tree(NewRunId());
-  if (tree.OpenRoot(folder) != kArchiveOk) return std::wstring();
+  // Held only when the listing finds an image to take or to delete.
   WIN32_FIND_DATAW found = {};
   ScopedFindHandle find(::FindFirstFileW((folder + kMovedAsidePrefix + L"*").c_str(), &found));
   if (!find) return std::wstring();
+  InstallTree tree(NewRunId());
+  if (tree.OpenRoot(folder) != kArchiveOk) return std::wstring();
   std::wstring newest;
   std::uint64_t newestTime = 0;
   std::vector<std::wstring> obsolete;

@@ -45,6 +45,8 @@ void PlaceStagedUpdate() {
   // Paths stay within MAX_PATH, as on Windows: an archive placed from a
   // longer folder could not be extracted there, and would be lost.
   if (folder.size() + std::wcslen(L"temp\\update.zip") >= MAX_PATH) return;
+  // Without a temp folder nothing is staged, and the folder is not held.
+  if (::GetFileAttributesW((folder + kTempFolder).c_str()) == INVALID_FILE_ATTRIBUTES) return;
 
   // Everything is reached through the installation's own folders: a temp
   // folder that is a link, junction or mount point is not followed, nor is

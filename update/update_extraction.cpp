@@ -139,6 +139,11 @@ void DeleteArchive(const InstallTree& tree) {
 }  // namespace
 
 void ExtractUpdateArchive() {
+  // Most starts have no update: two names tell so before the folder is held.
+  if (::GetFileAttributesW(kUpdateArchiveName) == INVALID_FILE_ATTRIBUTES &&
+      ::GetFileAttributesW(kUpdateJournalName) == INVALID_FILE_ATTRIBUTES) {
+    return;
+  }
   wchar_t root[kPathBufferSize] = {};
   const DWORD rootLength = ::GetCurrentDirectoryW(kPathBufferSize, root);
   if (rootLength == 0 || rootLength >= kPathBufferSize) return;

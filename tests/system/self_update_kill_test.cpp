@@ -57,6 +57,7 @@ TEST_F(SelfUpdateKill, AKillAtAnyMomentLeavesAWholeLauncherAndTheNextStartComple
   int oldWithArchive = 0, oldWithImage = 0, alreadyNew = 0;
   for (int kill = 0; kill < kKills; ++kill) {
     SCOPED_TRACE("kill " + std::to_string(kill));
+    const ULONGLONG roundStart = ::GetTickCount64();
     TestFolder folder;
     const std::wstring launcher = InstallWithStagedUpdate(folder, kArchive);
     {
@@ -86,6 +87,9 @@ TEST_F(SelfUpdateKill, AKillAtAnyMomentLeavesAWholeLauncherAndTheNextStartComple
     EXPECT_FALSE(IsArchiveStaged(folder));
     EXPECT_EQ(StagedImageCount(folder.Path()), 0u);
     EXPECT_FALSE(FileExists(folder / L"update.journal"));
+    // A slow round is named, so that a run that ends on its time limit says where.
+    const ULONGLONG roundMs = ::GetTickCount64() - roundStart;
+    if (roundMs > 10000) std::fprintf(stderr, "kill %d took %llu ms\n", kill, roundMs);
   }
   std::printf("undisturbed start %lu ms; of %d kills %d left the old launcher with the archive, "
               "%d with the staged image, %d the new launcher\n",
