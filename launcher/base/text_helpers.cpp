@@ -20,14 +20,14 @@ std::wstring::size_type RootLength(const std::wstring& path) {
     if (n >= pos + 2 && path[pos + 1] == L':') pos += 2;
   } else if (n >= 2 && path[1] == L':') {
     pos = 2;
-  } else if (n >= 3 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]) && !IsPathSeparator(path[2])) {
+  } else if (n >= 3 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]) &&
+             !IsPathSeparator(path[2])) {
     pos = 2;  // a network name runs to the next separator
     while (pos < n && !IsPathSeparator(path[pos])) ++pos;
   }
   if (pos < n && IsPathSeparator(path[pos])) ++pos;  // the root directory
   return pos;
 }
-
 
 constexpr UINT kCodePage936 = 936;
 // The longest path Win32 knows, in the \\?\ form.
