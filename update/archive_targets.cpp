@@ -24,6 +24,8 @@ bool IsUpdatesOwnName(const std::wstring& relative) {
   std::uint32_t crc = 0;
   return ::CompareStringOrdinal(relative.c_str(), -1, L"update.zip", -1, TRUE) == CSTR_EQUAL ||
          ::CompareStringOrdinal(relative.c_str(), -1, kUpdateJournalName, -1, TRUE) == CSTR_EQUAL ||
+         ::CompareStringOrdinal(relative.c_str(), -1, kUpdateJournalDraftName, -1, TRUE) ==
+             CSTR_EQUAL ||
          ParseStagedLauncherName(relative.c_str(), size, crc);
 }
 

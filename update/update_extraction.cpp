@@ -141,7 +141,8 @@ void DeleteArchive(const InstallTree& tree) {
 void ExtractUpdateArchive() {
   // Most starts have no update: two names tell so before the folder is held.
   if (::GetFileAttributesW(kUpdateArchiveName) == INVALID_FILE_ATTRIBUTES &&
-      ::GetFileAttributesW(kUpdateJournalName) == INVALID_FILE_ATTRIBUTES) {
+      ::GetFileAttributesW(kUpdateJournalName) == INVALID_FILE_ATTRIBUTES &&
+      ::GetFileAttributesW(kUpdateJournalDraftName) == INVALID_FILE_ATTRIBUTES) {
     return;
   }
   wchar_t root[kPathBufferSize] = {};
@@ -157,6 +158,8 @@ void ExtractUpdateArchive() {
     return;
   }
 
+  // A journal a kill left half written never counts.
+  (void)DeleteLeftover(tree, std::wstring(), kUpdateJournalDraftName);
   UpdateJournal journal;
   const bool journaled = LoadJournal(tree, journal);
   if (journaled) FinishJournal(tree, journal);

@@ -204,12 +204,15 @@ bool LoadJournal(InstallTree& tree, UpdateJournal& journal) {
 
 bool SaveJournal(InstallTree& tree, const UpdateJournal& journal) {
   if (journal.IsEmpty()) return DeleteLeftover(tree, std::wstring(), kUpdateJournalName);
-  // Written whole under a temporary name, on disk, then renamed over the
-  // old one: a kill or a power cut leaves the old journal or the new one.
+  // Written whole as a draft, on disk, then renamed over the old one: a kill
+  // or a power cut leaves the old journal or the new one. A draft already
+  // there goes first; it is created anew, never written through (it could be
+  // a link to a file elsewhere).
+  if (!DeleteLeftover(tree, std::wstring(), kUpdateJournalDraftName)) return false;
   ScopedFileHandle file;
-  std::wstring temporary;
-  if (tree.CreateTemporary(tree.Root(), FILE_ATTRIBUTE_NORMAL, file, temporary) !=
-      ERROR_SUCCESS) {
+  const OpenRequest request = {kWrittenFileAccess, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE,
+                               FILE_ATTRIBUTE_NORMAL};
+  if (OpenInFolder(tree.Root(), kUpdateJournalDraftName, request, file) != ERROR_SUCCESS) {
     return false;
   }
   const std::string text = FormatJournal(journal);

@@ -18,6 +18,10 @@ namespace launcher {
 class InstallTree;
 
 constexpr wchar_t kUpdateJournalName[] = L"update.journal";
+// A new journal is written whole under this name, then renamed over the old
+// one. One fixed name: a draft that a kill left is found and deleted by the
+// next start, and never piles up.
+constexpr wchar_t kUpdateJournalDraftName[] = L"update.journal.new";
 
 // An update is tried at this many starts at most; after that its archive is
 // deleted and the installation stays as it was.

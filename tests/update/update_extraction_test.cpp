@@ -27,8 +27,12 @@ class UpdateExtraction : public ::testing::Test {
   CurrentFolder current_;
 };
 
-TEST_F(UpdateExtraction, WithoutAnArchiveNothingHappens) {
+TEST_F(UpdateExtraction, WithoutAnArchiveNothingHappensButAKilledRunsDraftJournalGoes) {
   testing_support::WriteFileBytes(folder_ / L"vorlan.exe", "client");
+  launcher::ExtractUpdateArchive();
+  EXPECT_EQ(FolderEntries(folder_.Path()), std::vector<std::wstring>{L"vorlan.exe"});
+  // A kill between writing the journal and renaming it left the draft.
+  testing_support::WriteFileBytes(folder_ / launcher::kUpdateJournalDraftName, "quintarelox");
   launcher::ExtractUpdateArchive();
   EXPECT_EQ(FolderEntries(folder_.Path()), std::vector<std::wstring>{L"vorlan.exe"});
 }
