@@ -29,7 +29,7 @@ launcher_add_test(system_scenario_tests
   LABELS locale)
 
 # The launcher killed again and again while an update replaces its own image.
-launcher_add_test(system_self_update_kill_tests
+launcher_add_test(system_self_update_kill_tests KILLS
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/self_update_kill_test.cpp
   LOCKS machine_state
   FIXTURES system_fixtures

@@ -1,6 +1,6 @@
 # The slow update suites (label "long"): an archive past 2 GiB, an update on a
 # small drive, and an update killed again and again.
-launcher_add_test(update_long_tests
+launcher_add_test(update_long_tests KILLS
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/update_long_test.cpp
   LOCKS machine_state
