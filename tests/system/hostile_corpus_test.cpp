@@ -1,7 +1,8 @@
 // Every hostile or damaged archive of the corpus, staged as temp\update.zip
 // and applied by the real launcher: the launch ends and starts the client,
-// nothing appears or changes outside the installation, and every installed
-// file an item failed to replace is byte for byte as it was.
+// nothing appears or changes outside the installation, every installed file
+// an item failed to replace is byte for byte as it was, and the next start
+// starts the client too.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -54,6 +55,11 @@ void RunCase(const CorpusCase& corpusCase) {
     EXPECT_FALSE(FileExists(installation + L"\\temp\\update.zip"));
   }
   hostile::ExpectInstallationOutcome(installation, corpusCase);
+
+  // Whatever the archive was, the next start is an ordinary one.
+  EXPECT_EQ(RunLauncher(launcher, L"again").exitCode, 0u);
+  EXPECT_EQ(WaitForClients(installation, 2).size(), 2u);
+  EndAllClients();
 }
 
 TEST_P(HostileCorpus, TheLaunchEndsAndNothingEscapesOrIsLost) {
