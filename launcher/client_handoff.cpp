@@ -5,7 +5,7 @@
 #include "launcher/base/client_contract.h"
 #include "launcher/base/file_identity.h"
 #include "launcher/base/scoped_resource.h"
-#include "launcher/launch_command.h"
+#include "launcher/base/text_helpers.h"
 #include "log/process_logger.h"
 
 namespace launcher {

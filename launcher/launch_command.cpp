@@ -5,9 +5,6 @@
 #include <cwchar>
 
 namespace launcher {
-namespace {
-
-}  // namespace
 
 std::wstring LaunchCommand::Payload() const {
   if (!HasScheme()) return std::wstring();

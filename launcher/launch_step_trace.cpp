@@ -1,8 +1,5 @@
 // Built into the benchmark's traced programs only (see launch_step_trace.h),
-// and always with the marks on.
-#ifndef LAUNCHER_STEP_TRACE
-#define LAUNCHER_STEP_TRACE 1
-#endif
+// whose builds turn the marks on.
 #include "launcher/launch_step_trace.h"
 
 #include <windows.h>

@@ -15,11 +15,6 @@ namespace {
 constexpr wchar_t kSwapSwitch[] = L"--swap-after ";
 constexpr DWORD kSwapRetryPauseMs = 100;
 
-std::wstring OwnImagePath() {
-  DWORD error = 0;
-  return ReadModulePath(nullptr, error);
-}
-
 // The handle of the launcher to wait for, as the command line gives it: null
 // when there is none, or when it is no process running launcher.exe beside
 // this image (a handle value any parent could have written).
@@ -33,16 +28,13 @@ HANDLE LauncherToWaitFor(const wchar_t* tail, const std::wstring& ownImage) {
   // Handles fit 32 bits, whatever the image: the value went out as one.
   if (value > 0xFFFFFFFFull) return nullptr;
   const HANDLE launcher = ULongToHandle(static_cast<unsigned long>(value));
+  const std::wstring folder = FolderPartOf(ownImage);
+  if (folder.empty()) return nullptr;
+  const std::wstring target = folder + kLauncherFileName;
   wchar_t image[MAX_PATH * 4] = {};
   DWORD length = MAX_PATH * 4;
-  FileIdentity started;
-  FileIdentity expected;
-  std::wstring folder;
-  if (!ExeFolderFromModulePath(ownImage, folder)) return nullptr;
-  const std::wstring target = folder + kLauncherFileName;
   if (!::QueryFullProcessImageNameW(launcher, 0, image, &length) ||
-      !ReadFileIdentity(image, started) || !ReadFileIdentity(target.c_str(), expected) ||
-      started != expected) {
+      !AreSameFile(image, target.c_str())) {
     return nullptr;
   }
   return launcher;

@@ -77,8 +77,9 @@ bool FindRunningClients(const ClientStamp& recorded, std::vector<RunningClient>&
       std::any_of(clients.begin(), clients.end(),
                   [&](const RunningClient& client) { return IsSameClient(client.stamp, recorded); });
   RunningClient client;
-  if (listed && !recordedListed && IsRunning(recorded) &&
-      DescribeClient(recorded.processId, client)) {
+  // Opened once: running, and that very process (not a reused id).
+  if (listed && !recordedListed && DescribeClient(recorded.processId, client) &&
+      IsSameClient(client.stamp, recorded)) {
     clients.push_back(client);
   }
   return listed;

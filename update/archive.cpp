@@ -295,8 +295,8 @@ std::uint32_t ArchiveReader::BeginTransaction() {
 int BeginArchiveTransaction(ArchiveHandle* handle, std::uint32_t* run) {
   const int checked = CheckHandle(handle);
   if (checked != kArchiveOk) return checked;
-  if (run != nullptr) *run = handle->reader->BeginTransaction();
-  else (void)handle->reader->BeginTransaction();
+  const std::uint32_t begun = handle->reader->BeginTransaction();
+  if (run != nullptr) *run = begun;
   return kArchiveOk;
 }
 

@@ -23,10 +23,6 @@ bool JoinFolder(const wchar_t* root, const wchar_t* folder, std::size_t length,
   return true;
 }
 
-void MakeIfMissing(const wchar_t* path) {
-  if (::GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) ::CreateDirectoryW(path, nullptr);
-}
-
 void EnsureFolderPart(const wchar_t* root, const wchar_t* folder, std::size_t length) {
   // Trailing separators name the same folder.
   while (length > 1 && IsPathSeparator(folder[length - 1])) --length;
@@ -36,13 +32,14 @@ void EnsureFolderPart(const wchar_t* root, const wchar_t* folder, std::size_t le
   // last is one past the separator; a separator at the very start has no parent.
   if (last > 1) EnsureFolderPart(root, folder, last - 1);
   wchar_t joined[kPathBufferSize];
-  if (JoinFolder(root, folder, length, joined)) MakeIfMissing(joined);
+  // A folder that is there already refuses, and stays as it is.
+  if (JoinFolder(root, folder, length, joined)) (void)::CreateDirectoryW(joined, nullptr);
 }
 
 }  // namespace
 
 void EnsureFolder(const wchar_t* root, const wchar_t* folder) {
-  if (root != nullptr) MakeIfMissing(root);
+  if (root != nullptr) (void)::CreateDirectoryW(root, nullptr);
   if (folder == nullptr) return;
   EnsureFolderPart(root, folder, std::wcslen(folder));
 }

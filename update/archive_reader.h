@@ -58,6 +58,7 @@ class ArchiveReader {
   struct Target {
     std::wstring folder;
     std::wstring name;
+    HANDLE folderHandle;  // the held folder at folder
   };
 
   void FindUnreadableItems(std::uint64_t fileSize);

@@ -22,7 +22,7 @@ bool IsAbsoluteTarget(const wchar_t* path) {
 bool IsUpdatesOwnName(const std::wstring& relative) {
   std::uint32_t size = 0;
   std::uint32_t crc = 0;
-  return ::CompareStringOrdinal(relative.c_str(), -1, L"update.zip", -1, TRUE) == CSTR_EQUAL ||
+  return ::CompareStringOrdinal(relative.c_str(), -1, kUpdateArchiveName, -1, TRUE) == CSTR_EQUAL ||
          ::CompareStringOrdinal(relative.c_str(), -1, kUpdateJournalName, -1, TRUE) == CSTR_EQUAL ||
          ::CompareStringOrdinal(relative.c_str(), -1, kUpdateJournalDraftName, -1, TRUE) ==
              CSTR_EQUAL ||
@@ -115,12 +115,11 @@ int ArchiveReader::ExtractBelowRoot(const std::wstring& relative, bool folder) {
   const InstallTree::DeclaredFolder declared = [this](const std::wstring& path) {
     return deferred_ && declaredFolders_.count(FoldedName(path)) != 0;
   };
-  const Target target = {ParentFolderOf(relative), FileNameOf(relative.c_str())};
-  const int made = tree_->Folder(target.folder, true, handle, declared);
+  const std::wstring folderRelative = ParentFolderOf(relative);
+  const int made = tree_->Folder(folderRelative, true, handle, declared);
   if (made != kArchiveOk) return made;
-  const std::size_t index = static_cast<std::size_t>(cached_.item.index);
-  if (index < unreadable_.size() && unreadable_[index]) return kArchiveDataUnreadable;
-  return WriteFileItem(*tree_, target, deferred_);
+  return WriteFileItem(*tree_, Target{folderRelative, FileNameOf(relative.c_str()), handle},
+                       deferred_);
 }
 
 int ArchiveReader::ExtractAbsolute(const wchar_t* targetPath) {
@@ -133,12 +132,12 @@ int ArchiveReader::ExtractAbsolute(const wchar_t* targetPath) {
   InstallTree tree(NewRunId());
   const int opened = tree.OpenRoot(folder);
   if (opened != kArchiveOk) return opened;
-  const std::size_t index = static_cast<std::size_t>(cached_.item.index);
-  if (index < unreadable_.size() && unreadable_[index]) return kArchiveDataUnreadable;
-  return WriteFileItem(tree, Target{std::wstring(), path.substr(folder.size())}, false);
+  return WriteFileItem(tree, Target{std::wstring(), path.substr(folder.size()), tree.Root()}, false);
 }
 
 int ArchiveReader::WriteFileItem(InstallTree& tree, const Target& target, bool deferred) {
+  const std::size_t index = static_cast<std::size_t>(cached_.item.index);
+  if (index < unreadable_.size() && unreadable_[index]) return kArchiveDataUnreadable;
   // A folder in the target's place refuses the item before anything is written.
   const DWORD existing = tree.EntryBefore(target.folder, target.name);
   if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -149,13 +148,14 @@ int ArchiveReader::WriteFileItem(InstallTree& tree, const Target& target, bool d
   Target placed = target;
   const auto size = cached_.fullUncompressedSize;
   const auto crc = static_cast<std::uint32_t>(cached_.crc);
-  const std::wstring full = tree.RootPath() + target.name;
   if (target.folder.empty() && existing != INVALID_FILE_ATTRIBUTES &&
-      ::CompareStringOrdinal(target.name.c_str(), -1, kLauncherFileName, -1, TRUE) == CSTR_EQUAL &&
-      IsRunningImage(full.c_str())) {
-    if (size > 0xFFFFFFFFu) return kArchiveDataUnreadable;
-    if (HasContent(full, size, crc)) return kArchiveOk;
-    placed.name = StagedLauncherName(static_cast<std::uint32_t>(size), crc);
+      ::CompareStringOrdinal(target.name.c_str(), -1, kLauncherFileName, -1, TRUE) == CSTR_EQUAL) {
+    const std::wstring full = tree.RootPath() + target.name;
+    if (IsRunningImage(full.c_str())) {
+      if (size > 0xFFFFFFFFu) return kArchiveDataUnreadable;
+      if (HasContent(full, size, crc)) return kArchiveOk;
+      placed.name = StagedLauncherName(static_cast<std::uint32_t>(size), crc);
+    }
   }
   // A size no data of this length could inflate to is a lie, whatever the
   // disk has room for.
@@ -164,8 +164,8 @@ int ArchiveReader::WriteFileItem(InstallTree& tree, const Target& target, bool d
   }
   // An update never fills the disk of the machine it runs on.
   if (!reserve_.Claim(tree.RootPath(), size)) return kArchiveWriteFailed;
-  int result = writer_.Begin(tree, placed.folder, placed.name, cached_.item,
-                             cached_.fullUncompressedSize, static_cast<std::uint32_t>(cached_.crc));
+  int result = writer_.Begin(tree, placed.folderHandle, placed.folder, placed.name, cached_.item,
+                             size, crc);
   if (result == kArchiveOk) result = CopyItemData(cached_);
   Replacement replacement;
   WrittenItem written;

@@ -6,21 +6,6 @@
 #include "update/archive_reader.h"
 
 namespace launcher {
-namespace {
-
-std::wstring Joined(const std::wstring& folder, const std::wstring& name) {
-  return folder.empty() ? name : folder + L'\\' + name;
-}
-
-// Whether relative is folder or lies below it.
-bool IsWithin(const std::wstring& relative, const std::wstring& folder) {
-  return relative.size() >= folder.size() &&
-         (relative.size() == folder.size() || relative[folder.size()] == L'\\') &&
-         ::CompareStringOrdinal(relative.c_str(), static_cast<int>(folder.size()), folder.c_str(),
-                                static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
-}
-
-}  // namespace
 
 int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitReport& report) {
   if (!deferred_ || committed_) return kArchiveOk;
@@ -31,10 +16,10 @@ int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitRepo
     for (const FinishingPool::Failure& failure : failures) {
       if (failure.ticket >= kStagedTicket) {
         const LeftoverName& file = stagedFiles_[failure.ticket - kStagedTicket];
-        report.refused.emplace_back(Joined(file.folder, file.name), failure.result);
+        report.refused.emplace_back(JoinedRelative(file.folder, file.name), failure.result);
       } else {
         const ReplacementNames& names = pending_[failure.ticket].names;
-        report.refused.emplace_back(Joined(names.folder, names.target), failure.result);
+        report.refused.emplace_back(JoinedRelative(names.folder, names.target), failure.result);
       }
     }
     return failures.front().result;
@@ -44,8 +29,7 @@ int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitRepo
   const std::size_t files = pending_.size();
   std::vector<std::wstring> unfilled;
   for (const StagedFolder& staged : tree_->StagedFolders()) {
-    const std::wstring relative =
-        staged.parent.empty() ? staged.targetName : staged.parent + L'\\' + staged.targetName;
+    const std::wstring relative = JoinedRelative(staged.parent, staged.targetName);
     // A new folder goes in as the archive made it, empty or not.
     const bool filled =
         !staged.replacesFile ||
@@ -85,7 +69,7 @@ int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitRepo
     if (!IsTransientArchiveResult(result)) {
       // This item alone stays out, as if its data had been refused.
       const ReplacementNames& refused = pending_[i].names;
-      report.refused.emplace_back(Joined(refused.folder, refused.target), result);
+      report.refused.emplace_back(JoinedRelative(refused.folder, refused.target), result);
       DeleteUnused(*tree_, pending_[i]);
       continue;
     }

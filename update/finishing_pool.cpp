@@ -20,7 +20,7 @@ class ExclusiveLock {
 }  // namespace
 
 FinishingPool::FinishingPool(unsigned workers, std::size_t queueBound)
-    : queueBound_(queueBound == 0 ? 1 : queueBound) {
+    : queueBound_(queueBound) {
   for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
 }
 
@@ -34,11 +34,6 @@ FinishingPool::~FinishingPool() {
 }
 
 void FinishingPool::Submit(std::size_t ticket, Job job) {
-  if (workers_.empty()) {
-    const int result = job();
-    if (result != kArchiveOk) failures_.push_back(Failure{ticket, result});
-    return;
-  }
   {
     ExclusiveLock lock(lock_);
     while (queue_.size() >= queueBound_) ::SleepConditionVariableSRW(&taken_, &lock_, INFINITE, 0);

@@ -25,7 +25,7 @@ class FinishingPool {
     int result;
   };
 
-  // With no workers every job runs at once on the caller's thread.
+  // At least one worker and a queue of at least one job.
   FinishingPool(unsigned workers, std::size_t queueBound);
   ~FinishingPool();
   FinishingPool(const FinishingPool&) = delete;

@@ -143,4 +143,20 @@ bool SetAttributes(HANDLE file, DWORD attributes) {
   return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
 }
 
+void ClearOwnReadOnly(HANDLE file) {
+  FileFacts facts;
+  if (ReadFileFacts(file, facts) && (facts.attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+      facts.links == 1) {
+    (void)SetAttributes(file, facts.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  }
+}
+
+bool DeleteThroughHandle(ScopedFileHandle& entry) {
+  if (!entry) return true;
+  ClearOwnReadOnly(entry.Get());
+  const bool marked = MarkForDeletion(entry.Get());
+  entry.Reset();
+  return marked;
+}
+
 }  // namespace launcher

@@ -66,4 +66,20 @@ bool ListFolder(HANDLE folder, const std::function<void(const std::wstring&, DWO
 // Sets the attributes (times stay as they are).
 [[nodiscard]] bool SetAttributes(HANDLE file, DWORD attributes);
 
+// Clears the read-only attribute of an open file, unless the file has other
+// names: the attribute belongs to every name, and those would lose it too.
+void ClearOwnReadOnly(HANDLE file);
+
+// Deletes the file or empty folder open as entry (with DELETE access) and
+// closes the handle; a read-only file loses the attribute first, as
+// ClearOwnReadOnly allows. False when it stays (in use, say).
+bool DeleteThroughHandle(ScopedFileHandle& entry);
+
+inline bool IsExists(DWORD error) {
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+}
+inline bool IsMissing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 }  // namespace launcher

@@ -21,17 +21,10 @@ std::wstring Joined(const std::wstring& location, const std::wstring& name) {
   return location + L'\\' + name;
 }
 
-std::wstring JoinedRelative(const std::wstring& parent, const std::wstring& name) {
-  return parent.empty() ? name : parent + L'\\' + name;
-}
-
 bool SameName(const std::wstring& left, const std::wstring& right) {
   return ::CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
                                 static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
 }
-
-bool IsExists(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 }  // namespace
 
@@ -70,6 +63,17 @@ std::wstring FoldedName(const std::wstring& name) {
   if (length <= 0) return name;
   folded.resize(static_cast<std::size_t>(length));
   return folded;
+}
+
+std::wstring JoinedRelative(const std::wstring& parent, const std::wstring& name) {
+  return parent.empty() ? name : parent + L'\\' + name;
+}
+
+bool IsWithin(const std::wstring& relative, const std::wstring& folder) {
+  return relative.size() >= folder.size() &&
+         (relative.size() == folder.size() || relative[folder.size()] == L'\\') &&
+         ::CompareStringOrdinal(relative.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                                static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
 }
 
 InstallTree::InstallTree(std::uint32_t run) : run_(run) {}
@@ -193,12 +197,8 @@ int InstallTree::StageFolder(const Parent& parent, const std::wstring& name, boo
   // DELETE: the staged folder is renamed through this handle at the commit.
   const OpenRequest request = {kFolderAccess | DELETE, kFolderShare, FILE_CREATE,
                                FILE_DIRECTORY_FILE, 0};
-  DWORD error = ERROR_ALREADY_EXISTS;
   std::wstring stagingName;
-  for (int attempt = 0; attempt < kTemporaryNameAttempts && IsExists(error); ++attempt) {
-    stagingName = NextTemporaryName();
-    error = OpenInFolder(parent.handle, stagingName, request, child.handle);
-  }
+  const DWORD error = CreateUnderFreshName(parent.handle, request, child.handle, stagingName);
   if (error != ERROR_SUCCESS) return ArchiveResultOf(error);
   child.location = Joined(parent.location, stagingName);
   child.staged = true;
@@ -244,10 +244,7 @@ DWORD InstallTree::EntryBefore(const std::wstring& folderRelative, const std::ws
 std::wstring InstallTree::OnDiskPath(const std::wstring& relative) const {
   for (const StagedFolder& staged : staged_) {
     const std::wstring target = JoinedRelative(staged.parent, staged.targetName);
-    const bool inside = relative.size() >= target.size() &&
-                        (relative.size() == target.size() || relative[target.size()] == L'\\') &&
-                        SameName(relative.substr(0, target.size()), target);
-    if (inside) {
+    if (IsWithin(relative, target)) {
       return JoinedRelative(staged.parent, staged.stagingName) + relative.substr(target.size());
     }
   }
@@ -265,10 +262,7 @@ bool InstallTree::RemoveFolder(const std::wstring& relative) {
   // Any other is held without, which would keep others from listing it: it
   // is let go, with every folder below it, and opened once more, as itself.
   for (auto folder = folders_.begin(); folder != folders_.end();) {
-    const bool within = folder->first == key || (folder->first.size() > key.size() &&
-                                                 folder->first.compare(0, key.size(), key) == 0 &&
-                                                 folder->first[key.size()] == L'\\');
-    folder = within ? folders_.erase(folder) : std::next(folder);
+    folder = IsWithin(folder->first, key) ? folders_.erase(folder) : std::next(folder);
   }
   const std::wstring parent = ParentFolderOf(relative);
   const std::wstring name = FileNameOf(relative.c_str());
@@ -286,11 +280,9 @@ void InstallTree::RemoveMadeFolders(const std::wstring& under) {
   const std::wstring top = FoldedName(under);
   std::vector<std::wstring> made;
   for (const auto& folder : folders_) {
-    const bool within = top.empty() || folder.first == top ||
-                        (folder.first.size() > top.size() &&
-                         folder.first.compare(0, top.size(), top) == 0 &&
-                         folder.first[top.size()] == L'\\');
-    if (folder.second.made && within) made.push_back(folder.first);
+    if (folder.second.made && (top.empty() || IsWithin(folder.first, top))) {
+      made.push_back(folder.first);
+    }
   }
   std::sort(made.begin(), made.end(), [](const std::wstring& a, const std::wstring& b) {
     return a.size() > b.size();
@@ -315,10 +307,15 @@ DWORD InstallTree::CreateTemporary(HANDLE folder, DWORD attributes, ScopedFileHa
   // Never shared: no one can open, rename or delete it while it is written.
   const OpenRequest request = {kWrittenFileAccess, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE,
                                attributes};
+  return CreateUnderFreshName(folder, request, file, name);
+}
+
+DWORD InstallTree::CreateUnderFreshName(HANDLE folder, const OpenRequest& request,
+                                        ScopedFileHandle& entry, std::wstring& name) {
   DWORD error = ERROR_ALREADY_EXISTS;
   for (int attempt = 0; attempt < kTemporaryNameAttempts && IsExists(error); ++attempt) {
     name = NextTemporaryName();
-    error = OpenInFolder(folder, name, request, file);
+    error = OpenInFolder(folder, name, request, entry);
   }
   return error;
 }

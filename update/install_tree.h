@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "launcher/base/scoped_resource.h"
+#include "update/folder_handles.h"
 
 namespace launcher {
 
@@ -117,6 +118,9 @@ class InstallTree {
                 const DeclaredFolder& declared, Held& child);
   bool IsOnRootsVolume(HANDLE folder) const;
   int StageFolder(const Parent& parent, const std::wstring& name, bool replacesFile, Held& child);
+  // Creates an entry in folder under the next temporary name no entry has.
+  DWORD CreateUnderFreshName(HANDLE folder, const OpenRequest& request, ScopedFileHandle& entry,
+                             std::wstring& name);
 
   std::uint32_t run_;
   std::uint32_t counter_ = 0;
@@ -147,5 +151,11 @@ std::uint32_t NewRunId();
 // The upper-case form Windows compares names in, for keys of names that must
 // not meet twice.
 std::wstring FoldedName(const std::wstring& name);
+
+// A relative path and a name below it; the root is the empty path.
+std::wstring JoinedRelative(const std::wstring& parent, const std::wstring& name);
+
+// Whether the relative path is folder or lies below it, letter case aside.
+bool IsWithin(const std::wstring& relative, const std::wstring& folder);
 
 }  // namespace launcher

@@ -22,24 +22,19 @@ LARGE_INTEGER Ticks(const FILETIME& time) {
 
 }  // namespace
 
-int ItemWriter::Begin(InstallTree& tree, const std::wstring& folderRelative,
+int ItemWriter::Begin(InstallTree& tree, HANDLE folder, const std::wstring& folderRelative,
                       const std::wstring& target, const ArchiveItem& item,
                       std::uint64_t declaredSize, std::uint32_t declaredCrc) {
   Discard();
-  tree_ = &tree;
-  item_ = item;
   declaredSize_ = declaredSize;
   declaredCrc_ = declaredCrc;
   total_ = 0;
   crc_ = static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0));
   written_ = WrittenItem{folderRelative, std::wstring(), target, ScopedFileHandle()};
 
-  HANDLE folder = nullptr;
-  const int opened = tree.Folder(folderRelative, false, folder);
-  if (opened != kArchiveOk) return opened;
   // Read-only comes with the times at the end; a file still being written
   // must stay deletable.
-  DWORD attributes = item_.attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
+  DWORD attributes = item.attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
   if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
   DWORD error = ERROR_SUCCESS;
   if (tree.IsStaged(folderRelative)) {
@@ -73,7 +68,6 @@ int ItemWriter::Finish(WrittenItem& written) {
   if (total_ != declaredSize_ || crc_ != declaredCrc_) return kArchiveDataUnreadable;
   written = std::move(written_);
   written_ = WrittenItem();
-  tree_ = nullptr;
   return kArchiveOk;
 }
 
@@ -95,19 +89,6 @@ int FinishWrittenFile(HANDLE file, const ArchiveItem& item) {
 void ItemWriter::Discard() {
   (void)DeleteThroughHandle(written_.file);
   written_ = WrittenItem();
-  tree_ = nullptr;
-}
-
-bool DeleteThroughHandle(ScopedFileHandle& entry) {
-  if (!entry) return true;
-  FileFacts facts;
-  if (ReadFileFacts(entry.Get(), facts) && (facts.attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-      facts.links == 1) {
-    (void)SetAttributes(entry.Get(), facts.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-  }
-  const bool marked = MarkForDeletion(entry.Get());
-  entry.Reset();
-  return marked;
 }
 
 bool SpaceReserve::Claim(const std::wstring& folderOnVolume, std::uint64_t size) {

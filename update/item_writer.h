@@ -34,8 +34,8 @@ class ItemWriter {
   ItemWriter& operator=(const ItemWriter&) = delete;
   ~ItemWriter() { Discard(); }
 
-  // Creates the file for item in the held folder at folderRelative.
-  [[nodiscard]] int Begin(InstallTree& tree, const std::wstring& folderRelative,
+  // Creates the file for item in folder, the held folder at folderRelative.
+  [[nodiscard]] int Begin(InstallTree& tree, HANDLE folder, const std::wstring& folderRelative,
                           const std::wstring& target, const ArchiveItem& item,
                           std::uint64_t declaredSize, std::uint32_t declaredCrc);
   // Appends data: nothing beyond the declared size is ever written, data
@@ -48,9 +48,7 @@ class ItemWriter {
   void Discard();
 
  private:
-  InstallTree* tree_ = nullptr;
   WrittenItem written_;
-  ArchiveItem item_ = {};
   std::uint64_t declaredSize_ = 0;
   std::uint32_t declaredCrc_ = 0;
   std::uint64_t total_ = 0;
@@ -74,9 +72,6 @@ class SpaceReserve {
   std::uint64_t available_ = 0;
 };
 
-// Deletes the file or empty folder open as entry (with DELETE access) and
-// closes the handle. A read-only file loses the attribute first, unless it has
-// other names, which would lose it too. False when it stays (in use, say).
-bool DeleteThroughHandle(ScopedFileHandle& entry);
+
 
 }  // namespace launcher

@@ -4,15 +4,12 @@
 #include "update/archive_rules.h"
 #include "update/folder_handles.h"
 #include "update/install_tree.h"
-#include "update/item_writer.h"
 
 namespace launcher {
 namespace {
 
 constexpr ACCESS_MASK kRenameAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // Opens folder\name as itself, for renaming or deletion. exists is false when
 // nothing has that name; a link, junction or an entry that is not where its
@@ -33,10 +30,6 @@ int OpenPlain(const InstallTree& tree, HANDLE folder, const std::wstring& folder
 bool IsFolder(HANDLE entry) {
   FileFacts facts;
   return ReadFileFacts(entry, facts) && (facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-std::wstring Joined(const std::wstring& folder, const std::wstring& name) {
-  return folder.empty() ? name : folder + L'\\' + name;
 }
 
 // everything: the folder is a staged one of the run, and all in it is the run's.
@@ -65,7 +58,7 @@ bool SweepFolder(InstallTree& tree, const std::wstring& relative, std::uint32_t 
     std::uint32_t nameRun = 0;
     const bool ours =
         everything || (IsExtractionTemporaryName(entry.name.c_str(), &nameRun) && nameRun == run);
-    const std::wstring child = Joined(relative, entry.name);
+    const std::wstring child = JoinedRelative(relative, entry.name);
     if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;  // never followed
     if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       if (ours) gone = DeleteLeftover(tree, relative, entry.name) && gone;
@@ -156,7 +149,7 @@ int PutInPlace(InstallTree& tree, Replacement& replacement) {
       replacement.done = true;
       return kArchiveOk;
     }
-    if (renamed != ERROR_ALREADY_EXISTS && renamed != ERROR_FILE_EXISTS) return ArchiveResultOf(renamed);
+    if (!IsExists(renamed)) return ArchiveResultOf(renamed);
   }
   ScopedFileHandle installed;
   result = OpenPlain(tree, folder, names.folder, names.target, kShareAll, installed, exists);

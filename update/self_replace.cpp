@@ -21,11 +21,6 @@ constexpr wchar_t kStagedSuffix[] = L".exe";
 constexpr wchar_t kMovedAsidePrefix[] = L"~launcher";
 constexpr wchar_t kMovedAsideSuffix[] = L".old";
 
-std::wstring OwnImagePath() {
-  DWORD error = 0;
-  return ReadModulePath(nullptr, error);
-}
-
 struct OwnIdentity {
   bool known = false;
   FileIdentity identity;
@@ -112,7 +107,7 @@ std::wstring TakeStagedLauncher(const std::wstring& folder) {
     } else if (ParseStagedLauncherName(found.cFileName, first, second)) {
       // The newest whole image stays; a damaged or an older one goes.
       const bool newer = newest.empty() || WriteTimeOf(found) > newestTime;
-      if (newer && IsWholeStagedImage(folder + found.cFileName)) {
+      if (newer && HasContent(folder + found.cFileName, first, second)) {
         if (!newest.empty()) obsolete.push_back(newest);
         newest = found.cFileName;
         newestTime = WriteTimeOf(found);
@@ -138,13 +133,10 @@ DWORD SwapInStagedLauncher(const std::wstring& staged) {
   const OpenRequest request = {FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
                                FILE_NON_DIRECTORY_FILE, 0};
-  FileFacts facts;
   if (tree.OpenRoot(folder) == kArchiveOk &&
       OpenInFolder(tree.Root(), kLauncherFileName, request, installed) == ERROR_SUCCESS &&
-      tree.IsPlainEntryAt(installed.Get(), std::wstring(), kLauncherFileName) &&
-      ReadFileFacts(installed.Get(), facts) && facts.links == 1 &&
-      (facts.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    (void)SetAttributes(installed.Get(), facts.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+      tree.IsPlainEntryAt(installed.Get(), std::wstring(), kLauncherFileName)) {
+    ClearOwnReadOnly(installed.Get());
   }
   installed.Reset();
   if (::MoveFileExW(staged.c_str(), target.c_str(),

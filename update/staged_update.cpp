@@ -2,37 +2,33 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 #include "launcher/base/text_helpers.h"
 #include "update/archive.h"
 #include "update/folder_handles.h"
 #include "update/install_tree.h"
-#include "update/item_writer.h"
 #include "update/replacement.h"
+#include "update/update_journal.h"
 
 namespace launcher {
 namespace {
 
 constexpr wchar_t kTempFolder[] = L"temp";
-constexpr wchar_t kArchiveName[] = L"update.zip";
 
 // An archive placed earlier that the staged one replaces: its read-only
 // attribute would refuse the replacement, and goes first where it is the
 // file's own (a file with other names keeps it, and the placement waits).
-void LetPlacedArchiveGo(InstallTree& tree) {
+void LetPlacedArchiveGo(const InstallTree& tree) {
   ScopedFileHandle placed;
   const OpenRequest request = {FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
                                FILE_NON_DIRECTORY_FILE, 0};
-  FileFacts facts;
-  if (OpenInFolder(tree.Root(), kArchiveName, request, placed) != ERROR_SUCCESS ||
-      !tree.IsPlainEntryAt(placed.Get(), std::wstring(), kArchiveName) ||
-      !ReadFileFacts(placed.Get(), facts) || facts.links != 1 ||
-      (facts.attributes & FILE_ATTRIBUTE_READONLY) == 0) {
-    return;
+  if (OpenInFolder(tree.Root(), kUpdateArchiveName, request, placed) == ERROR_SUCCESS &&
+      tree.IsPlainEntryAt(placed.Get(), std::wstring(), kUpdateArchiveName)) {
+    ClearOwnReadOnly(placed.Get());
   }
-  (void)SetAttributes(placed.Get(), facts.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
 }  // namespace
@@ -44,7 +40,9 @@ void PlaceStagedUpdate() {
   if (!GetExeFolderW(folder)) return;
   // Paths stay within MAX_PATH, as on Windows: an archive placed from a
   // longer folder could not be extracted there, and would be lost.
-  if (folder.size() + std::wcslen(L"temp\\update.zip") >= MAX_PATH) return;
+  if (folder.size() + std::wcslen(kTempFolder) + 1 + std::wcslen(kUpdateArchiveName) >= MAX_PATH) {
+    return;
+  }
   // Without a temp folder nothing is staged, and the folder is not held.
   if (::GetFileAttributesW((folder + kTempFolder).c_str()) == INVALID_FILE_ATTRIBUTES) return;
 
@@ -63,15 +61,15 @@ void PlaceStagedUpdate() {
   ScopedFileHandle staged;
   const OpenRequest request = {DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE, 0};
-  if (OpenInFolder(temp, kArchiveName, request, staged) != ERROR_SUCCESS ||
-      !tree.IsPlainEntryAt(staged.Get(), kTempFolder, kArchiveName)) {
+  if (OpenInFolder(temp, kUpdateArchiveName, request, staged) != ERROR_SUCCESS ||
+      !tree.IsPlainEntryAt(staged.Get(), kTempFolder, kUpdateArchiveName)) {
     return;
   }
   // Moved up in one step: the placed archive is whole or absent, and one
   // placed earlier only loses its name. A staged archive that cannot be
   // moved stays staged for the next start.
   LetPlacedArchiveGo(tree);
-  (void)RenameIntoFolder(staged.Get(), tree.Root(), kArchiveName, true);
+  (void)RenameIntoFolder(staged.Get(), tree.Root(), kUpdateArchiveName, true);
 }
 
 }  // namespace launcher

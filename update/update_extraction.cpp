@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <exception>
-#include <iomanip>
 #include <string>
 
 #include "launcher/base/scoped_resource.h"
@@ -11,14 +10,12 @@
 #include "update/archive.h"
 #include "update/folder_handles.h"
 #include "update/install_tree.h"
-#include "update/item_writer.h"
 #include "update/update_journal.h"
 
 namespace launcher {
 
 namespace {
 using ScopedArchive = ScopedResource<ArchiveHandle*, ArchiveHandleTraits>;
-constexpr wchar_t kUpdateArchiveName[] = L"update.zip";
 
 enum class Outcome {
   kApplied,    // every item that could be, all at once
@@ -139,9 +136,9 @@ void DeleteArchive(const InstallTree& tree) {
 }  // namespace
 
 void ExtractUpdateArchive() {
-  // Most starts have no update: two names tell so before the folder is held.
-  if (::GetFileAttributesW(kUpdateArchiveName) == INVALID_FILE_ATTRIBUTES &&
-      ::GetFileAttributesW(kUpdateJournalName) == INVALID_FILE_ATTRIBUTES &&
+  // Most starts have no update: the names tell so before the folder is held.
+  const bool archiveNamed = ::GetFileAttributesW(kUpdateArchiveName) != INVALID_FILE_ATTRIBUTES;
+  if (!archiveNamed && ::GetFileAttributesW(kUpdateJournalName) == INVALID_FILE_ATTRIBUTES &&
       ::GetFileAttributesW(kUpdateJournalDraftName) == INVALID_FILE_ATTRIBUTES) {
     return;
   }
@@ -151,7 +148,7 @@ void ExtractUpdateArchive() {
   InstallTree tree(NewRunId());
   const int opened = tree.OpenRoot(root);
   if (opened != kArchiveOk) {
-    if (::GetFileAttributesW(kUpdateArchiveName) != INVALID_FILE_ATTRIBUTES) {
+    if (archiveNamed) {
       LAUNCHER_LOG_INFO << L"update not applied: the installation folder cannot be held "
                         << Hex(opened);
     }
@@ -166,7 +163,7 @@ void ExtractUpdateArchive() {
 
   ScopedFileHandle archiveFile;
   if (!OpenArchiveFile(tree, 0, archiveFile)) {
-    if (::GetFileAttributesW(kUpdateArchiveName) != INVALID_FILE_ATTRIBUTES) {
+    if (archiveNamed) {
       LAUNCHER_LOG_INFO << L"update archive is not a plain file here; left alone";
     }
     journal.failedAttempts = 0;

@@ -9,7 +9,6 @@
 #include "update/archive_rules.h"
 #include "update/folder_handles.h"
 #include "update/install_tree.h"
-#include "update/item_writer.h"
 #include "zlib.h"
 
 namespace launcher {

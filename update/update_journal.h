@@ -17,6 +17,8 @@ namespace launcher {
 
 class InstallTree;
 
+// The placed archive, in the installation folder, and its journal beside it.
+constexpr wchar_t kUpdateArchiveName[] = L"update.zip";
 constexpr wchar_t kUpdateJournalName[] = L"update.journal";
 // A new journal is written whole under this name, then renamed over the old
 // one. One fixed name: a draft that a kill left is found and deleted by the

@@ -16,7 +16,6 @@ struct FileIdentity {
     return volumeSerial == other.volumeSerial && indexHigh == other.indexHigh &&
            indexLow == other.indexLow;
   }
-  bool operator!=(const FileIdentity& other) const { return !(*this == other); }
 };
 
 // False when the handle's information cannot be read.

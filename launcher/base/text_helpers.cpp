@@ -145,9 +145,13 @@ bool ExeFolderFromModulePath(const std::wstring& modulePath, std::wstring& out) 
   return true;
 }
 
-bool GetExeFolderW(std::wstring& out) {
+std::wstring OwnImagePath() {
   DWORD error = 0;
-  const std::wstring path = ReadModulePath(nullptr, error);
+  return ReadModulePath(nullptr, error);
+}
+
+bool GetExeFolderW(std::wstring& out) {
+  const std::wstring path = OwnImagePath();
   return !path.empty() && ExeFolderFromModulePath(path, out);
 }
 

@@ -51,6 +51,9 @@ bool EqualsIgnoringAsciiCase(const char* left, const char* right);
 // Callers that need it in a 260-unit buffer check its length themselves.
 std::wstring ReadModulePath(HMODULE module, DWORD& error);
 
+// The full path of the program's own image; empty when it cannot be read.
+std::wstring OwnImagePath();
+
 // The launcher's own folder, with its trailing backslash. False (out
 // unchanged) when the module path cannot be read or has no backslash.
 [[nodiscard]] bool GetExeFolderW(std::wstring& out);
