@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "launcher/base/client_contract.h"
+#include "launcher/base/scoped_resource.h"
 #include "update/replacement.h"
 
 namespace launcher {
@@ -114,5 +115,6 @@ struct ArchiveHandleTraits {
   static bool IsValid(const ArchiveHandle* handle) noexcept { return handle != nullptr; }
   static void Free(ArchiveHandle* handle) noexcept { (void)CloseArchive(handle); }
 };
+using ScopedArchive = ScopedResource<ArchiveHandle*, ArchiveHandleTraits>;
 
 }  // namespace launcher

@@ -15,7 +15,6 @@
 namespace launcher {
 
 namespace {
-using ScopedArchive = ScopedResource<ArchiveHandle*, ArchiveHandleTraits>;
 
 enum class Outcome {
   kApplied,    // every item that could be, all at once

@@ -55,11 +55,7 @@ class SingleInstance : public ::testing::Test {
   void SetUp() override { EndAllClients(); }
   void TearDown() override {
     EndAllClients();
-    for (DWORD id : strangers_) {
-      launcher::ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-      if (process) ::TerminateProcess(process.Get(), 0);
-      WaitUntilEnded(id);
-    }
+    for (DWORD id : strangers_) (void)EndProcess(id);
   }
 
   // Processes not named vorlan.exe that the test started and ends itself.
@@ -261,9 +257,8 @@ std::wstring ForeignDescriptorText() {
       !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &user)) {
     return L"D:(A;;GA;;;WD)";
   }
-  const std::wstring text = L"O:" + std::wstring(user) + L"D:(A;;GA;;;WD)";
-  ::LocalFree(user);
-  return text;
+  const launcher::ScopedLocalMemory owned(user);
+  return L"O:" + std::wstring(user) + L"D:(A;;GA;;;WD)";
 }
 
 // Another process may take either name first. Its object is not the
@@ -323,8 +318,8 @@ TEST(LaunchLock, IsOwnedAndOpenedByAdministratorsAlone) {
     ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
         descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
         &text, nullptr));
+    const launcher::ScopedLocalMemory ownedText(text);
     const std::string sddl = Narrow(text);
-    ::LocalFree(text);
     EXPECT_TRUE(std::regex_match(sddl, std::regex(R"(O:BAD:P\(A;;[^;]*;;;BA\)\(A;;[^;]*;;;SY\))")))
         << sddl;
   }

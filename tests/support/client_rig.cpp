@@ -28,6 +28,13 @@ bool WaitUntilEnded(DWORD processId, DWORD timeoutMs) {
   return ::WaitForSingleObject(process.Get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
+bool EndProcess(DWORD processId) {
+  launcher::ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+  if (!process) return false;
+  ::TerminateProcess(process.Get(), 0);
+  return ::WaitForSingleObject(process.Get(), 10000) == WAIT_OBJECT_0;
+}
+
 bool WaitForClientPipe(DWORD timeoutMs) {
   const DWORD start = ::GetTickCount();
   for (;;) {

@@ -19,6 +19,10 @@ std::vector<DWORD> StartClients(const std::wstring& folder, std::size_t count,
 // True when the process has ended within timeoutMs.
 bool WaitUntilEnded(DWORD processId, DWORD timeoutMs = 10000);
 
+// Ends the process the test started itself, by its id, and waits for it.
+// False when it could not be opened or did not end within 10 s.
+bool EndProcess(DWORD processId);
+
 // Waits until the client pipe exists, whether free or busy. False after
 // timeoutMs.
 bool WaitForClientPipe(DWORD timeoutMs = 10000);

@@ -9,6 +9,7 @@
 
 #include "tests/support/test_support.h"
 #include "tests/support/update_test_support.h"
+#include "update/update_journal.h"
 
 namespace hostile {
 namespace {
@@ -70,8 +71,9 @@ void FindLeftovers(const std::wstring& folder, std::vector<std::wstring>& out) {
   do {
     const std::wstring name = data.cFileName;
     if (name == L"." || name == L"..") continue;
-    const bool temporary = name.compare(0, 4, L"~upd") == 0 || name == L"update.journal" ||
-                           name == L"update.journal.new";
+    const bool temporary = name.compare(0, 4, L"~upd") == 0 ||
+                           name == launcher::kUpdateJournalName ||
+                           name == launcher::kUpdateJournalDraftName;
     if (temporary) out.push_back(folder + L"\\" + name);
     if (!temporary && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       FindLeftovers(folder + L"\\" + name, out);

@@ -83,9 +83,7 @@ TEST(TestIsolation, EndingAllClientsSparesAClientOutsideTheTestsFolders) {
   for (const DWORD id : ours) EXPECT_TRUE(WaitUntilEnded(id));
   for (const DWORD id : developers) {
     EXPECT_TRUE(IsProcessRunning(id));
-    launcher::ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-    ::TerminateProcess(process.Get(), 0);
-    ::WaitForSingleObject(process.Get(), 10000);
+    (void)EndProcess(id);
   }
   EXPECT_EQ(developers.size(), 1u);
   EXPECT_EQ(ours.size(), 1u);

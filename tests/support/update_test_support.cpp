@@ -6,6 +6,7 @@
 
 #include "launcher/base/scoped_resource.h"
 #include "tests/support/test_support.h"
+#include "zlib.h"
 
 namespace update_testing {
 
@@ -94,5 +95,10 @@ CurrentFolder::CurrentFolder(const std::wstring& folder) {
 }
 
 CurrentFolder::~CurrentFolder() { ::SetCurrentDirectoryW(previous_.c_str()); }
+
+std::uint32_t Crc32Of(const void* data, std::size_t size) {
+  return static_cast<std::uint32_t>(
+      ::crc32(0, static_cast<const Bytef*>(data), static_cast<uInt>(size)));
+}
 
 }  // namespace update_testing

@@ -46,6 +46,9 @@ std::uint64_t UnixTicks(std::int64_t seconds);
 
 std::string ReadText(const std::wstring& path);
 
+// The CRC-32 of the bytes, as a zip directory and a staged image's name carry it.
+std::uint32_t Crc32Of(const void* data, std::size_t size);
+
 // Makes folder the current folder and restores the previous one at the end.
 class CurrentFolder {
  public:

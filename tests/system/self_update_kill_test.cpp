@@ -16,7 +16,7 @@
 #include "tests/support/self_update_rig.h"
 #include "tests/support/system_rig.h"
 #include "tests/support/update_test_support.h"
-#include "zlib.h"
+#include "update/update_journal.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ TEST_F(SelfUpdateKill, AKillAtAnyMomentLeavesAWholeLauncherAndTheNextStartComple
     EXPECT_TRUE(WaitForImage(launcher, newImage));
     EXPECT_FALSE(IsArchiveStaged(folder));
     EXPECT_EQ(StagedImageCount(folder.Path()), 0u);
-    EXPECT_FALSE(FileExists(folder / L"update.journal"));
+    EXPECT_FALSE(FileExists(folder / launcher::kUpdateJournalName));
     // A slow round is named, so that a run that ends on its time limit says where.
     const ULONGLONG roundMs = ::GetTickCount64() - roundStart;
     if (roundMs > 10000) std::fprintf(stderr, "kill %d took %llu ms\n", kill, roundMs);
@@ -106,8 +106,7 @@ TEST_F(SelfUpdateKill, AKillAtEachStepOfTheSwapLeavesAWholeLauncher) {
   ASSERT_TRUE(::CopyFileW((BinFolder() + L"\\vorlan.exe").c_str(), launcher.c_str(), FALSE));
   const std::vector<char> oldImage = ReadFileBytes(launcher);
   const std::vector<char> newImage = NewLauncherImage();
-  const auto crc = static_cast<std::uint32_t>(
-      ::crc32(0, reinterpret_cast<const Bytef*>(newImage.data()), static_cast<uInt>(newImage.size())));
+  const std::uint32_t crc = Crc32Of(newImage.data(), newImage.size());
   const std::wstring staged =
       folder / launcher::StagedLauncherName(static_cast<std::uint32_t>(newImage.size()), crc);
   ASSERT_TRUE(::CopyFileW(FixturePath(L"launcher_new.exe", Fixtures::kSystem).c_str(),

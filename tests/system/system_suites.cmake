@@ -34,7 +34,6 @@ launcher_add_test(system_self_update_kill_tests KILLS
   LOCKS machine_state
   FIXTURES system_fixtures
   LABELS long)
-target_link_libraries(system_self_update_kill_tests PRIVATE third_party_minizip)
 
 # Drive R: of the tests' Wine prefix maps to a folder of the build tree for the
 # length of the scenarios: an installation at a drive root.

@@ -19,7 +19,6 @@ using testing_support::FolderExists;
 using testing_support::Narrow;
 using testing_support::TestFolder;
 
-using ScopedArchive = ScopedResource<ArchiveHandle*, ArchiveHandleTraits>;
 
 // A root folder of the test's own ("root" inside the test folder, so that
 // anything escaping it lands where the test can see it), with the archive

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "launcher/base/scoped_resource.h"
+#include "tests/support/client_rig.h"
 #include "tests/support/test_support.h"
 #include "tests/support/update_test_support.h"
 #include "update/self_replace.h"
-#include "zlib.h"
 
 namespace {
 
@@ -63,8 +63,7 @@ TEST(SelfReplace, TheRunningImageIsKnownByIdentityNotByName) {
 TEST(SelfReplace, TheNewestWholeStagedImageIsTakenAndOnlyStaleImagesGo) {
   TestFolder folder;
   const std::string image = "a new launcher image";
-  const auto crc = static_cast<std::uint32_t>(
-      ::crc32(0, reinterpret_cast<const Bytef*>(image.data()), static_cast<uInt>(image.size())));
+  const std::uint32_t crc = Crc32Of(image.data(), image.size());
   const std::wstring whole = StagedLauncherName(static_cast<std::uint32_t>(image.size()), crc);
   const std::wstring older = StagedLauncherName(static_cast<std::uint32_t>(image.size()), crc ^ 1);
   std::uint32_t size = 0;
@@ -94,12 +93,7 @@ TEST(SelfReplace, TheNewestWholeStagedImageIsTakenAndOnlyStaleImagesGo) {
   for (const wchar_t* name : removed) EXPECT_FALSE(FileExists(folder / name)) << name;
   for (const wchar_t* name : kept) EXPECT_EQ(ReadText(folder / name), "other") << name;
   EXPECT_TRUE(FileExists(running));
-  {
-    ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, client));
-    ASSERT_TRUE(process);
-    ::TerminateProcess(process.Get(), 0);
-    ::WaitForSingleObject(process.Get(), 10000);
-  }
+  ASSERT_TRUE(testing_support::EndProcess(client));
   EXPECT_EQ(TakeStagedLauncher(folder.Path() + L"\\"), folder / whole);
   EXPECT_FALSE(FileExists(running));
 }
@@ -118,12 +112,7 @@ TEST(SelfReplace, TheSwapRenamesOverLauncherExeOnceNothingRunsFromIt) {
   ASSERT_FALSE(testing_support::WaitForClients(folder.Path(), 1).empty());
   EXPECT_NE(SwapInStagedLauncher(staged), static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_TRUE(FileExists(staged));
-  {
-    ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, running));
-    ASSERT_TRUE(process);
-    ::TerminateProcess(process.Get(), 0);
-    ::WaitForSingleObject(process.Get(), 10000);
-  }
+  ASSERT_TRUE(testing_support::EndProcess(running));
   ASSERT_TRUE(::SetFileAttributesW(launcher.c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_EQ(SwapInStagedLauncher(staged), static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(ReadText(launcher), "stage");

@@ -106,8 +106,7 @@ TEST_F(UpdateExtraction, ACommitThatMeetsABusyTargetTakesEverythingBack) {
   testing_support::WriteFileBytes(folder_ / L"app\\tool.exe", "installed tool\n");
   Stage(L"first.zip");
   {
-    using ScopedArchive = launcher::ScopedResource<launcher::ArchiveHandle*, launcher::ArchiveHandleTraits>;
-    ScopedArchive archive;
+    launcher::ScopedArchive archive;
     ASSERT_EQ(launcher::OpenArchive(L"update.zip", archive.Receive()), launcher::kArchiveOk);
     ASSERT_EQ(launcher::BeginArchiveTransaction(archive.Get()), launcher::kArchiveOk);
     EXPECT_EQ(launcher::ExtractArchiveItem(archive.Get(), 0, L"app/data.bin"), launcher::kArchiveOk);

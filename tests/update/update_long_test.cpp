@@ -21,7 +21,6 @@ using namespace launcher;
 using namespace testing_support;
 using namespace update_testing;
 
-using ScopedArchive = ScopedResource<ArchiveHandle*, ArchiveHandleTraits>;
 
 // Extracts every item of archive (any path) below the current folder and
 // gives each item's result by name.

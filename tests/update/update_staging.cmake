@@ -23,8 +23,6 @@ launcher_add_test(update_staging_tests
     ${CMAKE_CURRENT_LIST_DIR}/staged_update_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/self_replace_test.cpp
   FIXTURES update_archives)
-# CRC-32s of test data, as the update computes them.
-target_link_libraries(update_staging_tests PRIVATE third_party_minizip)
 
 launcher_add_test(update_launch_tests
   SOURCES
