@@ -112,13 +112,22 @@ PipeWriteStep OverlappedWrite(HANDLE pipe, HANDLE writeDone, const HandOffDeadli
   };
 }
 
-// The whole message, however large; a byte pipe may take it in pieces. False
-// when the deadline passed first.
-bool WriteWholeMessage(HANDLE pipe, const std::vector<char>& message,
-                       const HandOffDeadline& deadline) {
+// The whole message, however large; a byte pipe may take it in pieces.
+PipeWriteOutcome WriteWholeMessage(HANDLE pipe, const std::vector<char>& message,
+                                   const HandOffDeadline& deadline) {
   const ScopedHandle writeDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!writeDone) return true;
+  if (!writeDone) return PipeWriteOutcome::kRefused;
   return WriteUntilAllSent(message, OverlappedWrite(pipe, writeDone.Get(), deadline));
+}
+
+// A pipe that broke under the write was most likely closed by a client on
+// its way out: it is given until the deadline to be gone.
+bool AllClientsEndWithin(const std::vector<ClientStamp>& clients, const HandOffDeadline& deadline) {
+  while (AnyClientRuns(clients)) {
+    if (deadline.HasPassed()) return false;
+    ::Sleep(kRetryPauseMs);
+  }
+  return true;
 }
 
 }  // namespace
@@ -138,17 +147,17 @@ std::vector<char> ClientMessageFor(const std::wstring& payload) {
   return message;
 }
 
-bool WriteUntilAllSent(const std::vector<char>& message, const PipeWriteStep& write) {
+PipeWriteOutcome WriteUntilAllSent(const std::vector<char>& message, const PipeWriteStep& write) {
   std::size_t sent = 0;
   while (sent < message.size()) {
     const std::size_t rest = message.size() - sent;
     const DWORD request = rest > MAXDWORD ? MAXDWORD : static_cast<DWORD>(rest);
     const PipeWriteResult step = write(message.data() + sent, request);
-    if (step.timedOut) return false;
-    if (step.written == 0) return true;
+    if (step.timedOut) return PipeWriteOutcome::kTimedOut;
+    if (step.written == 0) return PipeWriteOutcome::kRefused;
     sent += step.written;
   }
-  return true;
+  return PipeWriteOutcome::kSent;
 }
 
 PipeServerVerdict JudgePipeServer(const PipeServerFacts& server, DWORD ownSession) {
@@ -169,6 +178,10 @@ HandOffResult SendToRunningClient(const std::wstring& payload, const std::wstrin
   std::wstring serverImage;
   const PipeServerFacts server = ReadPipeServer(pipe.Get(), installFolder, serverId, serverImage);
   const PipeServerVerdict verdict = JudgePipeServer(server, SessionOf(::GetCurrentProcessId()));
+  // A server gone before it could be read, with every client gone too.
+  if (verdict == PipeServerVerdict::kUnknown && !AnyClientRuns(clients)) {
+    return HandOffResult::kNoClientLeft;
+  }
   if (verdict != PipeServerVerdict::kTrusted) {
     LAUNCHER_LOG_INFO << L"link not handed over, the pipe's server is "
                       << (verdict == PipeServerVerdict::kUnknown         ? L"unknown"
@@ -180,11 +193,19 @@ HandOffResult SendToRunningClient(const std::wstring& payload, const std::wstrin
   // The foreground is the launcher's to give: the client may show the link.
   ::AllowSetForegroundWindow(serverId);
   for (const ClientStamp& client : clients) ::AllowSetForegroundWindow(client.processId);
-  // A client that stops reading fails the hand-off; a write the pipe refuses
-  // is not told apart from a delivered one: the pipe was there.
-  return WriteWholeMessage(pipe.Get(), ClientMessageFor(payload), deadline)
-             ? HandOffResult::kDelivered
-             : HandOffResult::kNotDelivered;
+  // A client that stops reading fails the hand-off. A write the pipe refuses
+  // counts as delivered while a client runs: the pipe was there. Once every
+  // client has ended, the link takes the launch road instead of being lost.
+  switch (WriteWholeMessage(pipe.Get(), ClientMessageFor(payload), deadline)) {
+    case PipeWriteOutcome::kSent:
+      return HandOffResult::kDelivered;
+    case PipeWriteOutcome::kTimedOut:
+      return HandOffResult::kNotDelivered;
+    case PipeWriteOutcome::kRefused:
+      break;
+  }
+  return AllClientsEndWithin(clients, deadline) ? HandOffResult::kNoClientLeft
+                                                : HandOffResult::kDelivered;
 }
 
 }  // namespace launcher

@@ -31,10 +31,11 @@ struct PipeWriteResult {
 // Writes at most size bytes from data, once.
 using PipeWriteStep = std::function<PipeWriteResult(const char* data, DWORD size)>;
 
-// Repeats the write step with the rest of the message until all of it is sent.
-// False when a step timed out; a step that wrote nothing ends the loop with
-// true: the pipe was there, so a refusal counts as delivered.
-bool WriteUntilAllSent(const std::vector<char>& message, const PipeWriteStep& write);
+enum class PipeWriteOutcome { kSent, kRefused, kTimedOut };
+// Repeats the write step with the rest of the message until all of it is sent,
+// a step writes nothing (the pipe refused the write or broke) or a step timed
+// out.
+PipeWriteOutcome WriteUntilAllSent(const std::vector<char>& message, const PipeWriteStep& write);
 
 // Who serves the pipe, as far as the launcher checks it.
 struct PipeServerFacts {
@@ -48,8 +49,8 @@ enum class PipeServerVerdict { kTrusted, kUnknown, kOtherSession, kOtherFolder }
 PipeServerVerdict JudgePipeServer(const PipeServerFacts& server, DWORD ownSession);
 
 enum class HandOffResult {
-  kDelivered,     // written (or refused by the pipe, which was there)
-  kNoClientLeft,  // none of the clients runs any more and the pipe is gone
+  kDelivered,     // written (or refused by the pipe of a client that still runs)
+  kNoClientLeft,  // none of the clients runs any more: no pipe, or it broke
   kNotDelivered,  // a foreign server, or the time limit passed
 };
 

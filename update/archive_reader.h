@@ -108,6 +108,7 @@ class ArchiveReader {
   bool committed_ = false;
   std::vector<Replacement> pending_;
   std::vector<LeftoverName> stagedFiles_;  // written under their own names in staged folders
+  std::wstring stagedLauncher_;            // the launcher image this update stages, if any
   // Written files stay open until their commit, this many at most: each costs
   // Wine a file descriptor in the server and one in the process.
   static constexpr std::size_t kHeldEntries = 4096;

@@ -20,13 +20,11 @@ bool IsAbsoluteTarget(const wchar_t* path) {
 
 // The names the update itself keeps in the root: no item may take them.
 bool IsUpdatesOwnName(const std::wstring& relative) {
-  std::uint32_t size = 0;
-  std::uint32_t crc = 0;
   return ::CompareStringOrdinal(relative.c_str(), -1, kUpdateArchiveName, -1, TRUE) == CSTR_EQUAL ||
          ::CompareStringOrdinal(relative.c_str(), -1, kUpdateJournalName, -1, TRUE) == CSTR_EQUAL ||
          ::CompareStringOrdinal(relative.c_str(), -1, kUpdateJournalDraftName, -1, TRUE) ==
              CSTR_EQUAL ||
-         ParseStagedLauncherName(relative.c_str(), size, crc);
+         IsSelfReplacementName(relative.c_str());
 }
 
 }  // namespace
@@ -153,8 +151,16 @@ int ArchiveReader::WriteFileItem(InstallTree& tree, const Target& target, bool d
     const std::wstring full = tree.RootPath() + target.name;
     if (IsRunningImage(full.c_str())) {
       if (size > 0xFFFFFFFFu) return kArchiveDataUnreadable;
-      if (HasContent(full, size, crc)) return kArchiveOk;
+      if (HasContent(full, size, crc)) {
+        stagedLauncher_ = kLauncherFileName;  // what an earlier update staged is older
+        return kArchiveOk;
+      }
       placed.name = StagedLauncherName(static_cast<std::uint32_t>(size), crc);
+      // The swap starts from the staged image's path, which CreateProcessW
+      // and the swap's own checks take only below MAX_PATH: staged where it
+      // could not run, it would count as applied and never arrive.
+      if (tree.RootPath().size() + placed.name.size() >= MAX_PATH) return kArchiveNameTooLong;
+      stagedLauncher_ = placed.name;
     }
   }
   // A size no data of this length could inflate to is a lie, whatever the

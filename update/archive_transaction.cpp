@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "update/archive_reader.h"
+#include "update/self_replace.h"
 
 namespace launcher {
 
@@ -73,11 +74,14 @@ int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitRepo
       DeleteUnused(*tree_, pending_[i]);
       continue;
     }
+    const ReplacementNames& failed = pending_[i].names;
+    report.refused.emplace_back(JoinedRelative(failed.folder, failed.target), result);
     while (i > 0) TakeBack(*tree_, pending_[--i]);
     return result;
   }
   committed_ = true;
   for (const std::wstring& relative : unfilled) tree_->RemoveMadeFolders(relative);
+  if (!stagedLauncher_.empty()) DeleteSupersededStagedLaunchers(*tree_, stagedLauncher_);
   for (Replacement& replacement : pending_) {
     replacement.entry.Reset();
     if (replacement.kept &&

@@ -7,6 +7,7 @@
 #include "update/archive.h"
 #include "update/archive_rules.h"
 #include "update/folder_handles.h"
+#include "update/self_replace.h"
 
 namespace launcher {
 namespace {
@@ -179,6 +180,9 @@ int InstallTree::OpenChild(const Parent& parent, const std::wstring& name, bool 
         return kArchiveCannotOpen;
       }
       if (!IsPlainEntryAt(file.Get(), parent.relative, name)) return kArchiveLinkedTarget;
+      // The running launcher's image would have to be renamed away for the
+      // folder, leaving no launcher.exe at a kill and a folder after it.
+      if (IsRunningImage(file.Get())) return kArchiveCannotOpen;
       return StageFolder(parent, name, true, child);
     }
     if (!create) return kArchiveCannotOpen;

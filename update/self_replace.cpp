@@ -50,6 +50,12 @@ bool IsRunningImage(const wchar_t* path) {
   return own.known && path != nullptr && ReadFileIdentity(path, other) && other == own.identity;
 }
 
+bool IsRunningImage(HANDLE file) {
+  const OwnIdentity& own = OwnImageIdentity();
+  FileIdentity other;
+  return own.known && ReadFileIdentity(file, other) && other == own.identity;
+}
+
 std::wstring StagedLauncherName(std::uint32_t size, std::uint32_t crc) {
   wchar_t name[48];
   ::wsprintfW(name, L"%s%lx.%lx%s", kStagedPrefix, static_cast<unsigned long>(size),
@@ -59,6 +65,13 @@ std::wstring StagedLauncherName(std::uint32_t size, std::uint32_t crc) {
 
 bool ParseStagedLauncherName(const wchar_t* name, std::uint32_t& size, std::uint32_t& crc) {
   return ParseNumberedName(name, kStagedPrefix, kStagedSuffix, size, crc);
+}
+
+bool IsSelfReplacementName(const wchar_t* name) {
+  std::uint32_t first = 0;
+  std::uint32_t second = 0;
+  return ParseStagedLauncherName(name, first, second) ||
+         ParseNumberedName(name, kMovedAsidePrefix, kMovedAsideSuffix, first, second);
 }
 
 bool HasContent(const std::wstring& path, std::uint64_t size, std::uint32_t crc) {
@@ -119,6 +132,26 @@ std::wstring TakeStagedLauncher(const std::wstring& folder) {
   // One that still runs (a swap in progress, say) stays for a later start.
   for (const std::wstring& name : obsolete) (void)DeleteLeftover(tree, std::wstring(), name);
   return newest.empty() ? std::wstring() : folder + newest;
+}
+
+void DeleteSupersededStagedLaunchers(InstallTree& tree, const std::wstring& kept) {
+  if (::GetFileAttributesW((tree.RootPath() + kept).c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  WIN32_FIND_DATAW found = {};
+  ScopedFindHandle find(
+      ::FindFirstFileW((tree.RootPath() + kStagedPrefix + L"*").c_str(), &found));
+  if (!find) return;
+  std::vector<std::wstring> superseded;
+  do {
+    std::uint32_t size = 0;
+    std::uint32_t crc = 0;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        ParseStagedLauncherName(found.cFileName, size, crc) &&
+        ::CompareStringOrdinal(found.cFileName, -1, kept.c_str(), -1, TRUE) != CSTR_EQUAL) {
+      superseded.push_back(found.cFileName);
+    }
+  } while (::FindNextFileW(find.Get(), &found));
+  find.Reset();
+  for (const std::wstring& name : superseded) (void)DeleteLeftover(tree, std::wstring(), name);
 }
 
 DWORD SwapInStagedLauncher(const std::wstring& staged) {

@@ -19,10 +19,14 @@ constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
 // Whether the file at path is the image this process runs from: the same
 // volume serial number and file index, whatever name either is reached by.
 bool IsRunningImage(const wchar_t* path);
+bool IsRunningImage(HANDLE file);
 
 // "~launcher.<size>.<crc>.exe", both in hexadecimal.
 std::wstring StagedLauncherName(std::uint32_t size, std::uint32_t crc);
 bool ParseStagedLauncherName(const wchar_t* name, std::uint32_t& size, std::uint32_t& crc);
+// A staged image's name, or that of an image older launchers moved aside:
+// names the launcher deletes, which no archive item may take.
+bool IsSelfReplacementName(const wchar_t* name);
 
 // Whether the file at path has this size and CRC-32.
 bool HasContent(const std::wstring& path, std::uint64_t size, std::uint32_t crc);
@@ -36,6 +40,13 @@ bool IsWholeStagedImage(const std::wstring& path);
 // deleted where nothing runs from them, read-only ones too. Empty when there
 // is none.
 std::wstring TakeStagedLauncher(const std::wstring& folder);
+
+class InstallTree;
+// Once an update has staged the image kept (or found it in launcher.exe
+// already), the images earlier updates staged are older, whatever times their
+// archives gave them: deleted where nothing runs from them. Nothing happens
+// unless kept is there.
+void DeleteSupersededStagedLaunchers(InstallTree& tree, const std::wstring& kept);
 
 // Renames the staged image at staged over launcher.exe of its folder in one
 // step, written through to disk. A read-only launcher.exe loses the

@@ -113,12 +113,13 @@ Outcome ApplyArchive(InstallTree& tree, UpdateJournal& journal) {
         return SaveJournal(tree, promised);
       },
       report);
+  // Items the commit could not place are named whether or not it went in.
+  for (const auto& refused : report.refused) {
+    LAUNCHER_LOG_INFO << L"update item " << refused.first << L" not placed: " << Hex(refused.second);
+  }
   if (committed != kArchiveOk) {
     LAUNCHER_LOG_INFO << L"update not committed: " << Hex(committed);
     return IsTransientArchiveResult(committed) ? Outcome::kPostponed : Outcome::kRefused;
-  }
-  for (const auto& refused : report.refused) {
-    LAUNCHER_LOG_INFO << L"update item " << refused.first << L" not placed: " << Hex(refused.second);
   }
   journal.leftovers.insert(journal.leftovers.end(), report.movedAside.begin(),
                            report.movedAside.end());

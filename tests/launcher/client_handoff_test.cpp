@@ -164,21 +164,41 @@ TEST_F(ClientHandoff, APipeThatStaysBusyGivesExitCodeOne) {
 
 // A client that accepts the connection and never reads: once the message
 // outgrows the pipe's buffers the write waits on the client, and the hand-off
-// gives up at its time limit.
+// gives up at its time limit. A client that ends meanwhile breaks the pipe,
+// and the link is free to take the launch road.
 TEST_F(ClientHandoff, AClientThatNeverReadsHoldsTheHandOffForItsTimeLimitOnly) {
-  StartClient({{L"VORLAN_READ", L"0"}});
-  std::future<std::pair<HandOffResult, ULONGLONG>> handOff = std::async(std::launch::async, [this] {
-    const ULONGLONG start = ::GetTickCount64();
-    const HandOffResult result = Send(std::wstring(100000, L'h'));
-    return std::make_pair(result, ::GetTickCount64() - start);
-  });
-  const bool returned = handOff.wait_for(std::chrono::seconds(15)) == std::future_status::ready;
-  if (!returned) EndAllClients();  // a broken pipe ends the write
-  ASSERT_TRUE(returned) << "the hand-off still waited after 15 s";
-  const std::pair<HandOffResult, ULONGLONG> result = handOff.get();
-  EXPECT_EQ(result.first, HandOffResult::kNotDelivered);
-  EXPECT_GE(result.second, launcher::kHandOffLimitMs - 500);
-  EXPECT_LT(result.second, launcher::kHandOffLimitMs + 2000);
+  const struct {
+    const char* name;
+    bool endsDuringTheWrite;
+    HandOffResult expected;
+    ULONGLONG atLeastMs, belowMs;
+  } cases[] = {
+      {"stays", false, HandOffResult::kNotDelivered, launcher::kHandOffLimitMs - 500,
+       launcher::kHandOffLimitMs + 2000},
+      {"ends during the write", true, HandOffResult::kNoClientLeft, 1000,
+       launcher::kHandOffLimitMs},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EndAllClients();
+    StartClient({{L"VORLAN_READ", L"0"}});
+    std::future<std::pair<HandOffResult, ULONGLONG>> handOff = std::async(std::launch::async, [this] {
+      const ULONGLONG start = ::GetTickCount64();
+      const HandOffResult result = Send(std::wstring(100000, L'h'));
+      return std::make_pair(result, ::GetTickCount64() - start);
+    });
+    if (c.endsDuringTheWrite) {
+      ASSERT_EQ(handOff.wait_for(std::chrono::seconds(1)), std::future_status::timeout);
+      EndAllClients();
+    }
+    const bool returned = handOff.wait_for(std::chrono::seconds(15)) == std::future_status::ready;
+    if (!returned) EndAllClients();  // a broken pipe ends the write
+    ASSERT_TRUE(returned) << "the hand-off still waited after 15 s";
+    const std::pair<HandOffResult, ULONGLONG> result = handOff.get();
+    EXPECT_EQ(result.first, c.expected);
+    EXPECT_GE(result.second, c.atLeastMs);
+    EXPECT_LT(result.second, c.belowMs);
+  }
 }
 
 // The pipe's server must be a program of this installation: the client, or
@@ -234,33 +254,34 @@ TEST(PipeServer, OnlyOneOfTheOwnSessionFromTheInstallationFolderIsTrusted) {
 }  // namespace
 
 // The write loop fed by writers that take a few bytes per call, and that stop
-// midway: a refusal or a broken pipe ends it as delivered, a passed deadline
-// as failed. The real pipe takes a message of this size in one piece.
+// midway, refused or timed out. The real pipe takes a message of this size in
+// one piece.
 TEST(WriteUntilAllSent, SendsTheRestAfterEveryPartialWrite) {
+  using Outcome = launcher::PipeWriteOutcome;
   struct Case {
     const char* name;
     DWORD bytesPerCall;
     int callsBeforeStop;  // -1: never stops
     bool stopByTimeout;
-    bool expected;
+    Outcome expected;
     std::size_t expectedSent;
   };
   const std::string text = "room=1&seat=22&name=" + std::string(40, 'x') + '\0';
   const std::vector<char> message(text.begin(), text.end());
   const Case cases[] = {
-      {"one byte per call", 1, -1, false, true, message.size()},
-      {"three bytes per call", 3, -1, false, true, message.size()},
-      {"all at once", 4096, -1, false, true, message.size()},
-      {"refused after four calls", 5, 4, false, true, 20},
-      {"timed out after four calls", 5, 4, true, false, 20},
-      {"timed out at once", 5, 0, true, false, 0},
+      {"one byte per call", 1, -1, false, Outcome::kSent, message.size()},
+      {"three bytes per call", 3, -1, false, Outcome::kSent, message.size()},
+      {"all at once", 4096, -1, false, Outcome::kSent, message.size()},
+      {"refused after four calls", 5, 4, false, Outcome::kRefused, 20},
+      {"timed out after four calls", 5, 4, true, Outcome::kTimedOut, 20},
+      {"timed out at once", 5, 0, true, Outcome::kTimedOut, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string received;
     int calls = 0;
     std::vector<DWORD> requests;
-    const bool result = launcher::WriteUntilAllSent(message, [&](const char* data, DWORD size) {
+    const Outcome result = launcher::WriteUntilAllSent(message, [&](const char* data, DWORD size) {
       requests.push_back(size);
       launcher::PipeWriteResult step;
       if (c.callsBeforeStop >= 0 && calls++ == c.callsBeforeStop) {

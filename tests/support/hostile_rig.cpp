@@ -1,3 +1,4 @@
+#include "launcher/base/text_helpers.h"
 #include "tests/support/hostile_rig.h"
 
 #include <gtest/gtest.h>
@@ -140,7 +141,7 @@ void Populate(const std::wstring& installation, const CorpusCase& corpusCase) {
   for (const auto* files : {&corpusCase.before, &corpusCase.gone}) {
     for (const auto& file : *files) {
       const std::wstring path = installation + L"\\" + file.first;
-      testing_support::CreateFolders(path.substr(0, path.find_last_of(L'\\')));
+      testing_support::CreateFolders(launcher::ParentFolderOf(path));
       testing_support::WriteFileBytes(path, file.second);
     }
   }

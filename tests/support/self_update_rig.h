@@ -16,13 +16,17 @@
 namespace system_testing {
 
 // Installs the launcher and the client in folder and stages archive.
-inline std::wstring InstallWithStagedUpdate(const testing_support::TestFolder& folder,
+inline std::wstring InstallWithStagedUpdate(const std::wstring& folder,
                                             const std::wstring& archive) {
-  const std::wstring launcher = testing_support::InstallLauncher(folder.Path());
-  testing_support::CreateFolders(folder / L"temp");
-  update_testing::CopyFixture(archive, folder / L"temp\\update.zip",
+  const std::wstring launcher = testing_support::InstallLauncher(folder);
+  testing_support::CreateFolders(folder + L"\\temp");
+  update_testing::CopyFixture(archive, folder + L"\\temp\\update.zip",
                               update_testing::Fixtures::kSystem);
   return launcher;
+}
+inline std::wstring InstallWithStagedUpdate(const testing_support::TestFolder& folder,
+                                            const std::wstring& archive) {
+  return InstallWithStagedUpdate(folder.Path(), archive);
 }
 
 inline std::size_t StagedImageCount(const std::wstring& folder) {

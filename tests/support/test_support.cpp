@@ -101,7 +101,7 @@ std::wstring Widen(const std::string& text) {
 std::wstring BinFolder() {
   DWORD error = 0;
   const std::wstring path = launcher::ReadModulePath(nullptr, error);
-  return path.substr(0, path.find_last_of(L"\\/"));
+  return launcher::ParentFolderOf(path);
 }
 
 namespace {
@@ -428,7 +428,7 @@ bool IsInClientFolder(const std::wstring& image) {
   static const std::vector<std::wstring> kOwnFolders = [] {
     const std::wstring bin = BinFolder();
     return std::vector<std::wstring>{LongPath(TempRoot()),
-                                     LongPath(bin.substr(0, bin.find_last_of(L"\\/")))};
+                                     LongPath(launcher::ParentFolderOf(bin))};
   }();
   const auto below = [&image](const std::wstring& folder) { return IsPathBelow(image, folder); };
   return std::any_of(kOwnFolders.begin(), kOwnFolders.end(), below) ||

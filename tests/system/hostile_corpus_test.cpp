@@ -56,10 +56,12 @@ void RunCase(const CorpusCase& corpusCase) {
   }
   hostile::ExpectInstallationOutcome(installation, corpusCase);
 
-  // Whatever the archive was, the next start is an ordinary one.
-  EXPECT_EQ(RunLauncher(launcher, L"again").exitCode, 0u);
-  EXPECT_EQ(WaitForClients(installation, 2).size(), 2u);
-  EndAllClients();
+  // Whatever the archive was, the next starts are ordinary ones.
+  for (std::size_t start = 2; start <= 3; ++start) {
+    EXPECT_EQ(RunLauncher(launcher, L"again").exitCode, 0u);
+    EXPECT_EQ(WaitForClients(installation, start).size(), start);
+    EndAllClients();
+  }
 }
 
 TEST_P(HostileCorpus, TheLaunchEndsAndNothingEscapesOrIsLost) {

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "launcher/base/text_helpers.h"
 #include "tests/support/test_support.h"
 #include "tests/support/hostile_rig.h"
 #include "tests/support/update_test_support.h"
@@ -87,7 +88,7 @@ void Restore(const std::wstring& installation, const Base& base) {
   CreateFolders(installation);
   for (const auto& file : base.made) {
     const std::wstring path = installation + L"\\" + file.first;
-    CreateFolders(path.substr(0, path.find_last_of(L'\\')));
+    CreateFolders(launcher::ParentFolderOf(path));
     WriteFileBytes(path, OldContent(file.first));
   }
 }

@@ -2,9 +2,12 @@
 // its own running image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "launcher/base/scoped_resource.h"
 #include "tests/support/test_support.h"
 #include "tests/support/self_update_rig.h"
 #include "tests/support/system_rig.h"
@@ -37,36 +40,76 @@ class SelfUpdate : public LaunchingTest {
   std::vector<char> newImage_;
 };
 
+// A folder below base whose path has exactly length units.
+std::wstring FolderOfLength(const std::wstring& base, std::size_t length) {
+  std::wstring folder = base;
+  while (folder.size() < length) {
+    folder += L"\\" + std::wstring(std::min<std::size_t>(40, length - folder.size() - 1), L'n');
+  }
+  CreateFolders(folder);
+  return folder;
+}
+
 // Compared as flags, so that a failure does not print megabytes.
 TEST_F(SelfUpdate, ANewLauncherReplacesTheRunningOneOnlyWhenItArrivedIntact) {
-  for (const bool intact : {true, false}) {
-    SCOPED_TRACE(intact ? "intact" : "damaged CRC-32");
+  const struct {
+    const char* name;
+    const wchar_t* archive;
+    std::size_t folderLength;  // 0: a folder of its own
+    bool olderImageStaged;     // by an earlier update, with a later time
+    bool arrives;
+  } cases[] = {
+      {"intact", L"self_update.zip", 0, false, true},
+      {"damaged CRC-32", L"self_update_bad_crc.zip", 0, false, false},
+      {"an older image staged with a later time", L"self_update.zip", 0, true, true},
+      // launcher.exe runs from there, its staged image's path could not.
+      {"a folder too deep for the staged image", L"self_update.zip", 240, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     TestFolder folder;
     TestFolder records;
-    const std::wstring launcher = InstallWithStagedUpdate(
-        folder, intact ? L"self_update.zip" : L"self_update_bad_crc.zip");
+    const std::wstring installation =
+        c.folderLength == 0 ? folder.Path() : FolderOfLength(folder.Path(), c.folderLength);
+    const std::wstring launcher = InstallWithStagedUpdate(installation, c.archive);
+    if (c.olderImageStaged) {
+      const std::uint32_t crc = Crc32Of(oldImage_.data(), oldImage_.size());
+      const std::wstring staged =
+          installation + L"\\" +
+          launcher::StagedLauncherName(static_cast<std::uint32_t>(oldImage_.size()), crc);
+      WriteFileBytes(staged, std::string(oldImage_.begin(), oldImage_.end()));
+      // A year from now, in units of 100 ns.
+      FILETIME later = {};
+      ::GetSystemTimeAsFileTime(&later);
+      const ULONGLONG stamp = ((static_cast<ULONGLONG>(later.dwHighDateTime) << 32) |
+                               later.dwLowDateTime) + 365ull * 24 * 3600 * 10000000;
+      later = {static_cast<DWORD>(stamp), static_cast<DWORD>(stamp >> 32)};
+      const launcher::ScopedFileHandle file(::CreateFileW(staged.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(::SetFileTime(file.Get(), nullptr, nullptr, &later));
+    }
 
     Launch(launcher, records.Path());
     const std::vector<ClientRecord> clients = WaitForClients(records.Path(), 1);
     ASSERT_EQ(clients.size(), 1u);
     EXPECT_EQ(ParametersOf(clients[0]), L"room=1");
     EndAllClients();
-    // The swap takes the name once the launcher has ended; a damaged image
-    // never gets that far.
-    EXPECT_TRUE(WaitForImage(launcher, intact ? newImage_ : oldImage_));
+    // The swap takes the name once the launcher has ended; an image that may
+    // not be staged never gets that far.
+    EXPECT_TRUE(WaitForImage(launcher, c.arrives ? newImage_ : oldImage_));
     // The other items arrive either way, and the protocol still opens the
     // launcher by its own name.
-    EXPECT_EQ(ReadText(folder / L"data\\notes.txt"), "next build\n");
+    EXPECT_EQ(ReadText(installation + L"\\data\\notes.txt"), "next build\n");
     EXPECT_EQ(ReadOpenCommand().data, OpenCommandFor(launcher));
     const std::vector<std::wstring> installed = {L"data", L"launcher.exe", L"temp", L"vorlan.exe"};
-    EXPECT_EQ(FolderEntries(folder.Path()), installed);
+    EXPECT_EQ(FolderEntries(installation), installed);
 
     // The next start runs the image now in place, and stages nothing.
     Launch(launcher, records.Path());
     EXPECT_EQ(WaitForClients(records.Path(), 2).size(), 2u);
     EndAllClients();
-    EXPECT_TRUE(ReadFileBytes(launcher) == (intact ? newImage_ : oldImage_));
-    EXPECT_EQ(FolderEntries(folder.Path()), installed);
+    EXPECT_TRUE(ReadFileBytes(launcher) == (c.arrives ? newImage_ : oldImage_));
+    EXPECT_EQ(FolderEntries(installation), installed);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "launcher/base/scoped_resource.h"
+#include "launcher/base/text_helpers.h"
 #include "tests/support/test_support.h"
 #include "tests/support/update_test_support.h"
 #include "update/archive.h"
@@ -64,7 +65,7 @@ class ArchiveLayer : public ::testing::Test {
   std::wstring Root(const std::wstring& relative = L"") const {
     return relative.empty() ? folder_.Path() : folder_ / relative;
   }
-  std::wstring Outside() const { return folder_.Path().substr(0, folder_.Path().rfind(L'\\')); }
+  std::wstring Outside() const { return launcher::ParentFolderOf(folder_.Path()); }
 
   TestFolder folder_;
   CurrentFolder current_;
@@ -173,6 +174,7 @@ TEST_F(ArchiveLayer, NamesAreCutByTheNameRulesAndExtractedBelowTheRoot) {
   }
 }
 
+// Nor to a name the launcher keeps or deletes in its folder.
 TEST_F(ArchiveLayer, NothingIsWrittenOutsideTheRootOrToADevice) {
   Open(L"escapes.zip");
   std::vector<std::wstring> extracted;

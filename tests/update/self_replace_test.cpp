@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "launcher/base/scoped_resource.h"
+#include "launcher/base/text_helpers.h"
 #include "tests/support/client_rig.h"
 #include "tests/support/test_support.h"
 #include "tests/support/update_test_support.h"
@@ -37,9 +38,8 @@ TEST(SelfReplace, TheRunningImageIsKnownByIdentityNotByName) {
   TestFolder folder;
   const std::wstring own = OwnPath();
   ASSERT_TRUE(::CopyFileW(own.c_str(), (folder / L"copy.exe").c_str(), FALSE));
-  const std::size_t separator = own.find_last_of(L'\\');
   const std::wstring roundabout =
-      own.substr(0, separator) + L"\\.\\..\\bin\\" + own.substr(separator + 1);
+      ParentFolderOf(own) + L"\\.\\..\\bin\\" + FileNameOf(own.c_str());
   const struct {
     std::wstring path;
     bool running;
@@ -77,8 +77,15 @@ TEST(SelfReplace, TheNewestWholeStagedImageIsTakenAndOnlyStaleImagesGo) {
   const wchar_t* const kept[] = {L"~launcher.old", L"~launcher1f.old", L"~launcher1f..old",
                                  L"~launcher1f.0.old.txt", L"~launcher123456789.0.old",
                                  L"~launcher.1.2.txt", L"~launcher2A.0.old", L"launcher.exe"};
-  for (const wchar_t* name : removed) WriteFileBytes(folder / name, "old image");
-  for (const wchar_t* name : kept) WriteFileBytes(folder / name, "other");
+  // Every name that goes is one no archive item may take.
+  for (const wchar_t* name : removed) {
+    EXPECT_TRUE(IsSelfReplacementName(name)) << name;
+    WriteFileBytes(folder / name, "old image");
+  }
+  for (const wchar_t* name : kept) {
+    EXPECT_FALSE(IsSelfReplacementName(name)) << name;
+    WriteFileBytes(folder / name, "other");
+  }
   ASSERT_TRUE(::SetFileAttributesW((folder / removed[0]).c_str(), FILE_ATTRIBUTE_READONLY));
   // An image moved aside that another launcher still runs from.
   const std::wstring running = folder / L"~launcher3.0.old";

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/base/text_helpers.h"
 #include "tests/support/test_support.h"
 #include "tests/support/hostile_rig.h"
 #include "tests/support/update_test_support.h"
@@ -143,7 +144,7 @@ class InterruptedUpdate : public ::testing::TestWithParam<bool> {
       ::DeleteFileW(path.c_str());
       const auto old = old_.find(file.first);
       if (old == old_.end()) continue;
-      CreateFolders(path.substr(0, path.rfind(L'\\')));
+      CreateFolders(launcher::ParentFolderOf(path));
       WriteFileBytes(path, old->second);
     }
     CreateFolders(At(L"temp"));
