@@ -123,11 +123,20 @@ def wine_path(folder):
     return "Z:" + folder.replace("/", "\\")
 
 
-def run_step(archive, folder, mode="extract"):
+def install(archive, folder, installed):
+    """A fresh folder; with installed, holding the archive's tree already, as
+    an installation that an update replaces file by file (not timed)."""
+    fresh(folder)
+    if installed:
+        subprocess.run(["unzip", "-o", "-q", archive, "-d", folder], check=True,
+                       stdin=subprocess.DEVNULL)
+
+
+def run_step(archive, folder, mode="extract", installed=False):
     """update_step in folder: "extract" applies the archive as the launcher
     does, "bare" and "bareflush" are the bare loop (the latter followed by a
     flush of every file it wrote). Gives the time and the peak memory."""
-    fresh(folder)
+    install(archive, folder, installed)
     # A hard link stands in for the placed archive: no copy in the timing, and
     # the extraction deletes only the link.
     os.link(archive, os.path.join(folder, "update.zip"))
@@ -147,11 +156,11 @@ def run_step(archive, folder, mode="extract"):
     return elapsed, max(int(fields["peak_working_set"]), int(fields["peak_pagefile"]))
 
 
-def run_launch(archive, folder):
+def run_launch(archive, folder, installed=False):
     """The whole launch: launcher.exe with the archive staged in its temp
     folder, from its start until it has ended. The client it starts is the
     reference client, which ends right after it has recorded its start."""
-    fresh(folder)
+    install(archive, folder, installed)
     shutil.copy(LAUNCHER, os.path.join(folder, "launcher.exe"))
     shutil.copy(CLIENT, os.path.join(folder, "vorlan.exe"))
     os.makedirs(os.path.join(folder, "temp"))
@@ -198,11 +207,13 @@ def tree(folder):
     return found
 
 
-# Each measure: the archive, the storage, our side and its peer.
+# Each measure: the archive, the storage, our side and its peer, and whether
+# the tree is installed already (every file then replaces one).
 MEASURES = [
-    ("small files, tmpfs", "small", "tmpfs", "launch", "bare"),
-    ("small files, disk, durable", "small", "disk", "launch", "bareflush"),
-    ("large archive, tmpfs", "large", "tmpfs", "launch", "unzip"),
+    ("small files, tmpfs", "small", "tmpfs", "launch", "bare", False),
+    ("small files over them, tmpfs", "small", "tmpfs", "launch", "bare", True),
+    ("small files, disk, durable", "small", "disk", "launch", "bareflush", False),
+    ("large archive, tmpfs", "large", "tmpfs", "launch", "unzip", False),
 ]
 PEERS = {
     "bare": "the bare loop",
@@ -211,12 +222,12 @@ PEERS = {
 }
 
 
-def run(tool, archive, folder):
+def run(tool, archive, folder, installed):
     if tool == "launch":
-        return run_launch(archive, folder)
+        return run_launch(archive, folder, installed)
     if tool == "unzip":
         return run_unzip(archive, folder)
-    return run_step(archive, folder, tool)[0]
+    return run_step(archive, folder, tool, installed)[0]
 
 
 def main():
@@ -247,23 +258,24 @@ def main():
     # The archives lie on the storage of the measure, so that a hard link can
     # stage them without a copy in the timing.
     copies = {}
-    for _, label, where, _, _ in MEASURES:
+    for _, label, where, _, _, _ in MEASURES:
         if where == "tmpfs":
             copies[(label, where)] = archives[label]
         elif (label, where) not in copies:
             os.makedirs(disk, exist_ok=True)
             copies[(label, where)] = os.path.join(disk, os.path.basename(archives[label]))
             shutil.copy(archives[label], copies[(label, where)])
-    for title, label, where, ours_tool, peer_tool in MEASURES:
+    for title, label, where, ours_tool, peer_tool, installed in MEASURES:
         archive = copies[(label, where)]
         ratios, ours_times, peer_times = [], [], []
         for round_index in range(args.rounds):
-            folders = {tool: os.path.join(storage[where], "%s_%s_%d" % (tool, label, round_index))
+            folders = {tool: os.path.join(storage[where], "%s_%s_%s%d" % (
+                tool, label, "over_" if installed else "", round_index))
                        for tool in (ours_tool, peer_tool)}
             steps = [(ours_tool, folders[ours_tool]), (peer_tool, folders[peer_tool])]
             if round_index % 2 == 1:
                 steps.reverse()
-            times = {tool: run(tool, archive, folder) for tool, folder in steps}
+            times = {tool: run(tool, archive, folder, installed) for tool, folder in steps}
             if round_index == 0 and tree(folders[ours_tool]) != tree(folders[peer_tool]):
                 sys.exit("%s: the extracted trees differ" % title)
             if label == "large":

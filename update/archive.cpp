@@ -60,6 +60,13 @@ int ArchiveReader::Open(const wchar_t* fileName) {
   file_.Reset(::CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return kArchiveCannotOpen;
+  // An archive in the root is read through no name but its own: a link put
+  // in its place after it was looked at is not followed. Held without write
+  // or delete sharing, it stays the file checked here.
+  if (FileNameOf(fileName) == fileName &&
+      !tree_->IsPlainEntryAt(file_.Get(), std::wstring(), fileName)) {
+    return kArchiveLinkedTarget;
+  }
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(file_.Get(), &size)) return kArchiveCannotOpen;
   const auto fileSize = static_cast<std::uint64_t>(size.QuadPart);

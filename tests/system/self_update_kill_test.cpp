@@ -118,6 +118,12 @@ TEST_F(SelfUpdateKill, AKillAtEachStepOfTheSwapLeavesAWholeLauncher) {
   launcher::ScopedHandle oldProcess(::OpenProcess(
       SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, TRUE, old));
   ASSERT_TRUE(oldProcess);
+  // An image that is not what its name records swaps nothing.
+  const std::wstring damaged =
+      folder / launcher::StagedLauncherName(static_cast<std::uint32_t>(newImage.size()), crc ^ 1);
+  ASSERT_TRUE(::CopyFileW(staged.c_str(), damaged.c_str(), FALSE));
+  EXPECT_EQ(RunLauncher(damaged, L"").exitCode, static_cast<DWORD>(launcher::kSwapRefused));
+  EXPECT_TRUE(ReadFileBytes(launcher) == oldImage);
   // Waiting for the old launcher, then (without one to wait for) retrying
   // while launcher.exe runs.
   for (const bool handedTheLauncher : {true, false}) {
