@@ -1,7 +1,6 @@
 #include "launcher/single_instance.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <string_view>
 #include <utility>
 

@@ -9,18 +9,20 @@ Python's zipfile:
   small files, tmpfs:          the launch / the bare loop (update_step bare: a
                                single-thread minizip loop that writes each file
                                straight to its name, no checks, no rename)
+  small files over them:       the same, into folders that hold the archive's
+                               tree already (the bare loop overwrites in place)
   small files, disk, durable:  the launch / the bare loop followed by one flush
                                of every file it wrote (update_step bareflush)
   large archive, tmpfs:        the launch / Info-ZIP's `unzip -o -q` on Linux
 
 The launch is launcher.exe with the archive staged in its temp folder, from its
 start until it has ended; the client it starts ends at once. Rounds alternate
-which side goes first, extract into fresh folders and, in the first round,
+which side goes first, extract into folders of their own and, in the first round,
 check that both trees are identical. Prints the median ratio of each measure
 and the peak memory of the extraction alone.
 
 Usage: BUILD_DIR=... scripts/bench_extract.py [--rounds N] [--tmpfs FOLDER] [--disk FOLDER]
-The build folder must hold bin/launcher.exe and bin/update_step.exe.
+The build folder must hold bin/launcher.exe, bin/vorlan.exe and bin/update_step.exe.
 
 The file system matters more than either side here: ext4 skips inodes freed
 in the last minutes (up to six) when it allocates new ones, so thousands of
@@ -47,7 +49,7 @@ STEP = os.path.join(BUILD, "bin", "update_step.exe")
 LAUNCHER = os.path.join(BUILD, "bin", "launcher.exe")
 CLIENT = os.path.join(BUILD, "bin", "vorlan.exe")
 WORK = os.path.join(BUILD, "bench")
-RECORDS = WORK
+RECORDS = None  # the client's records, set up by main
 
 
 _WINE_ENV = None

@@ -49,11 +49,6 @@ int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitRepo
     replacement.folder = true;
     pending_.push_back(std::move(replacement));
   }
-  if (pending_.empty()) {
-    committed_ = true;
-    for (const std::wstring& relative : unfilled) tree_->RemoveMadeFolders(relative);
-    return kArchiveOk;
-  }
   std::vector<ReplacementNames> names;
   names.reserve(pending_.size());
   // The journal names what a later start finds on disk after a kill: files
@@ -62,20 +57,19 @@ int ArchiveReader::Commit(const ArchiveCommitJournal& journal, ArchiveCommitRepo
     names.push_back(replacement.names);
     names.back().folder = tree_->OnDiskPath(replacement.names.folder);
   }
-  if (journal && !journal(names)) return kArchiveWriteFailed;
+  // Nothing to replace needs no journal.
+  if (!pending_.empty() && journal && !journal(names)) return kArchiveWriteFailed;
 
   for (std::size_t i = 0; i < pending_.size(); ++i) {
     const int result = PutInPlace(*tree_, pending_[i]);
     if (result == kArchiveOk) continue;
+    const ReplacementNames& failed = pending_[i].names;
+    report.refused.emplace_back(JoinedRelative(failed.folder, failed.target), result);
     if (!IsTransientArchiveResult(result)) {
       // This item alone stays out, as if its data had been refused.
-      const ReplacementNames& refused = pending_[i].names;
-      report.refused.emplace_back(JoinedRelative(refused.folder, refused.target), result);
       DeleteUnused(*tree_, pending_[i]);
       continue;
     }
-    const ReplacementNames& failed = pending_[i].names;
-    report.refused.emplace_back(JoinedRelative(failed.folder, failed.target), result);
     while (i > 0) TakeBack(*tree_, pending_[--i]);
     return result;
   }

@@ -236,6 +236,16 @@ void DeleteUnused(InstallTree& tree, Replacement& replacement) {
   (void)DeleteThroughHandle(replacement.entry);
 }
 
+void ClearOwnReadOnlyInRoot(const InstallTree& tree, const wchar_t* name) {
+  ScopedFileHandle file;
+  const OpenRequest request = {FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll, FILE_OPEN,
+                               FILE_NON_DIRECTORY_FILE, 0};
+  if (OpenInFolder(tree.Root(), name, request, file) == ERROR_SUCCESS &&
+      tree.IsPlainEntryAt(file.Get(), std::wstring(), name)) {
+    ClearOwnReadOnly(file.Get());
+  }
+}
+
 bool DeleteLeftover(InstallTree& tree, const std::wstring& folderRelative, const std::wstring& name) {
   HANDLE folder = nullptr;
   const int opened = tree.Folder(folderRelative, false, folder);

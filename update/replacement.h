@@ -68,6 +68,11 @@ void DeleteUnused(InstallTree& tree, Replacement& replacement);
 // goes.
 bool DeleteLeftover(InstallTree& tree, const std::wstring& folder, const std::wstring& name);
 
+// Clears the read-only attribute of the root's file name where that plain
+// file is its only name: a link is not followed, and a file with other names
+// would lose the attribute everywhere.
+void ClearOwnReadOnlyInRoot(const InstallTree& tree, const wchar_t* name);
+
 // Deletes every file and staged folder the update run left in the tree: the
 // names that carry its run id. False when some stay for now.
 bool SweepRun(InstallTree& tree, std::uint32_t run);

@@ -158,20 +158,9 @@ DWORD SwapInStagedLauncher(const std::wstring& staged) {
   const std::wstring folder = FolderPartOf(staged);
   if (folder.empty()) return ERROR_INVALID_NAME;
   const std::wstring target = folder + kLauncherFileName;
-  // A read-only launcher.exe would refuse the rename. Only a plain file of
-  // its own name loses the attribute: a link is not followed, and a file with
-  // other names would lose it everywhere.
+  // A read-only launcher.exe would refuse the rename.
   InstallTree tree(NewRunId());
-  ScopedFileHandle installed;
-  const OpenRequest request = {FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                               FILE_NON_DIRECTORY_FILE, 0};
-  if (tree.OpenRoot(folder) == kArchiveOk &&
-      OpenInFolder(tree.Root(), kLauncherFileName, request, installed) == ERROR_SUCCESS &&
-      tree.IsPlainEntryAt(installed.Get(), std::wstring(), kLauncherFileName)) {
-    ClearOwnReadOnly(installed.Get());
-  }
-  installed.Reset();
+  if (tree.OpenRoot(folder) == kArchiveOk) ClearOwnReadOnlyInRoot(tree, kLauncherFileName);
   if (::MoveFileExW(staged.c_str(), target.c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return ERROR_SUCCESS;

@@ -17,19 +17,6 @@ namespace {
 
 constexpr wchar_t kTempFolder[] = L"temp";
 
-// An archive placed earlier that the staged one replaces: its read-only
-// attribute would refuse the replacement, and goes first where it is the
-// file's own (a file with other names keeps it, and the placement waits).
-void LetPlacedArchiveGo(const InstallTree& tree) {
-  ScopedFileHandle placed;
-  const OpenRequest request = {FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                               FILE_NON_DIRECTORY_FILE, 0};
-  if (OpenInFolder(tree.Root(), kUpdateArchiveName, request, placed) == ERROR_SUCCESS &&
-      tree.IsPlainEntryAt(placed.Get(), std::wstring(), kUpdateArchiveName)) {
-    ClearOwnReadOnly(placed.Get());
-  }
-}
 
 }  // namespace
 
@@ -68,7 +55,9 @@ void PlaceStagedUpdate() {
   // Moved up in one step: the placed archive is whole or absent, and one
   // placed earlier only loses its name. A staged archive that cannot be
   // moved stays staged for the next start.
-  LetPlacedArchiveGo(tree);
+  // An archive placed earlier would refuse the replacement while read-only
+  // (one with other names keeps the attribute, and the placement waits).
+  ClearOwnReadOnlyInRoot(tree, kUpdateArchiveName);
   (void)RenameIntoFolder(staged.Get(), tree.Root(), kUpdateArchiveName, true);
 }
 

@@ -204,10 +204,9 @@ bool LoadJournal(InstallTree& tree, UpdateJournal& journal) {
 bool SaveJournal(InstallTree& tree, const UpdateJournal& journal) {
   if (journal.IsEmpty()) return DeleteLeftover(tree, std::wstring(), kUpdateJournalName);
   // Written whole as a draft, on disk, then renamed over the old one: a kill
-  // or a power cut leaves the old journal or the new one. A draft already
-  // there goes first; it is created anew, never written through (it could be
-  // a link to a file elsewhere).
-  if (!DeleteLeftover(tree, std::wstring(), kUpdateJournalDraftName)) return false;
+  // or a power cut leaves the old journal or the new one. The draft is
+  // created anew, never written through (it could be a link to a file
+  // elsewhere); a killed run's draft went when this start took the folder.
   ScopedFileHandle file;
   const OpenRequest request = {kWrittenFileAccess, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE,
                                FILE_ATTRIBUTE_NORMAL};

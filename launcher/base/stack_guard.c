@@ -6,8 +6,6 @@
  * ssp.o defines keeps the linker from taking that member at all. */
 #include <windows.h>
 
-/* STATUS_STACK_BUFFER_OVERRUN, the exit code of a failed /GS check. */
-#define kStackBufferOverrun 0xC0000409u
 
 /* Read by every protected function's prologue and epilogue. */
 void *__stack_chk_guard = 0;
@@ -33,7 +31,7 @@ static void __attribute__((constructor, no_stack_protector)) SetUpStackGuard(voi
 /* A smashed canary or an overrun that a checked call caught: the process
  * ends at once, as Windows' own /GS check ends it. */
 void __attribute__((noreturn)) __stack_chk_fail(void) {
-  TerminateProcess(GetCurrentProcess(), kStackBufferOverrun);
+  TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN);
   for (;;) {
   }
 }

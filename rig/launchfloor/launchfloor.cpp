@@ -36,8 +36,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR parameters, int) {
   using launcher::LaunchStep;
   launcher::MarkLaunchStep(LaunchStep::kEntered);
   (void)importedLikeTheLauncher[0];  // a volatile read keeps the references
-  DWORD error = 0;
-  const std::wstring folder = launcher::ParentFolderOf(launcher::ReadModulePath(nullptr, error));
+  const std::wstring folder = launcher::ParentFolderOf(launcher::OwnImagePath());
   const bool started = static_cast<bool>(launcher::StartClient(folder, parameters).process);
   launcher::MarkLaunchStep(LaunchStep::kClientStart);
   launcher::MarkLaunchStep(LaunchStep::kReturned);

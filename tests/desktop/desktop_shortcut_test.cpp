@@ -27,6 +27,19 @@ using namespace testing_support;
 using launcher::UpdateDesktopShortcut;
 using launcher::UpdateShortcutInFolder;
 
+// The file's last write time, set first when set is given.
+FILETIME LastWriteTime(const std::wstring& path, const FILETIME* set = nullptr) {
+  FILETIME time = {};
+  const launcher::ScopedFileHandle file(::CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (set != nullptr) {
+    EXPECT_TRUE(::SetFileTime(file.Get(), nullptr, nullptr, set));
+  }
+  EXPECT_TRUE(::GetFileTime(file.Get(), nullptr, nullptr, &time));
+  return time;
+}
+
 template <typename T>
 T LittleEndianAt(const std::vector<char>& bytes, std::size_t offset) {
   T value = 0;
@@ -269,6 +282,9 @@ TEST_F(DesktopShortcut, AShortcutAsTheRefreshLeavesItIsNotSavedAgain) {
     c.change(written);
     const std::wstring& path = c.newShortcutOnly ? newPath_ : oldPath_;
     Write(path, written);
+    // A save of the same bytes would still give the file a new time.
+    const FILETIME past = {0, 0x01D00000};
+    LastWriteTime(path, &past);
     const std::vector<char> before = ReadFileBytes(path);
     const LinkProperties loaded = ReadLink(path);
     EXPECT_EQ(Update(oldName_.c_str(), c.newName.c_str()), c.expected);
@@ -276,6 +292,7 @@ TEST_F(DesktopShortcut, AShortcutAsTheRefreshLeavesItIsNotSavedAgain) {
     ExpectLink(saved, Refreshed(loaded));
     if (c.expected == launcher::kShortcutUpToDate) {
       EXPECT_EQ(ReadFileBytes(path), before);
+      EXPECT_EQ(LastWriteTime(path).dwHighDateTime, past.dwHighDateTime);
     }
     ::DeleteFileW(oldPath_.c_str());
     ::DeleteFileW(newPath_.c_str());

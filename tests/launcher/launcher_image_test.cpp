@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "launcher/base/scoped_resource.h"
+#include "launcher/base/text_helpers.h"
 #include "launcher/launch_step_trace.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/test_support.h"
@@ -139,8 +140,7 @@ TEST(LauncherFile, KeepsAnEightDotThreeFileName) {
   const std::wstring path = testing_support::BinFolder() + L"\\launcher.exe";
   wchar_t shortPath[MAX_PATH] = {};
   ASSERT_NE(::GetShortPathNameW(path.c_str(), shortPath, MAX_PATH), 0u);
-  const std::wstring shortName(shortPath);
-  EXPECT_EQ(shortName.substr(shortName.find_last_of(L'\\') + 1), L"launcher.exe");
+  EXPECT_EQ(std::wstring(launcher::FileNameOf(shortPath)), L"launcher.exe");
 }
 
 }  // namespace

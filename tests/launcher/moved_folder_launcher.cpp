@@ -6,15 +6,13 @@
 
 #include <string>
 
+#include "launcher/base/text_helpers.h"
 #include "launcher/launch_flow.h"
 
 namespace {
 
 int MoveOwnFolderThenOk(const wchar_t*, const wchar_t*) {
-  wchar_t path[MAX_PATH] = {};
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  const std::wstring launcherPath(path);
-  const std::wstring folder = launcherPath.substr(0, launcherPath.find_last_of(L'\\'));
+  const std::wstring folder = launcher::ParentFolderOf(launcher::OwnImagePath());
   ::MoveFileW(folder.c_str(), (folder + L" moved").c_str());
   return IDOK;
 }

@@ -1,4 +1,3 @@
-#include "launcher/base/text_helpers.h"
 #include "tests/support/hostile_rig.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "launcher/base/text_helpers.h"
 #include "tests/support/test_support.h"
 #include "tests/support/update_test_support.h"
 #include "update/update_journal.h"
@@ -235,10 +235,9 @@ Snapshot Sandbox::Outside() const { return TakeSnapshot(top_, {L"l1\\l2\\l3\\ins
 
 std::vector<std::wstring> SharedPlaces(const std::wstring& folder) {
   std::vector<std::wstring> places;
-  std::wstring path = folder;
-  for (std::wstring::size_type cut = path.find_last_of(L'\\'); cut != std::wstring::npos && cut > 2;
-       cut = path.find_last_of(L'\\')) {
-    path.erase(cut);
+  // Every folder above, down to the one below the drive's root.
+  for (std::wstring path = launcher::ParentFolderOf(folder); path.size() > 3;
+       path = launcher::ParentFolderOf(path)) {
     places.push_back(path);
   }
   wchar_t drives[256] = {};

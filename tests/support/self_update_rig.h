@@ -24,10 +24,6 @@ inline std::wstring InstallWithStagedUpdate(const std::wstring& folder,
                               update_testing::Fixtures::kSystem);
   return launcher;
 }
-inline std::wstring InstallWithStagedUpdate(const testing_support::TestFolder& folder,
-                                            const std::wstring& archive) {
-  return InstallWithStagedUpdate(folder.Path(), archive);
-}
 
 inline std::size_t StagedImageCount(const std::wstring& folder) {
   std::size_t count = 0;

@@ -99,9 +99,7 @@ std::wstring Widen(const std::string& text) {
 }
 
 std::wstring BinFolder() {
-  DWORD error = 0;
-  const std::wstring path = launcher::ReadModulePath(nullptr, error);
-  return launcher::ParentFolderOf(path);
+  return launcher::ParentFolderOf(launcher::OwnImagePath());
 }
 
 namespace {
@@ -388,9 +386,9 @@ std::vector<ListedProcess> RunningProcesses() {
 
 std::vector<DWORD> ProcessesNamed(const std::wstring& imageName) {
   std::vector<DWORD> ids;
-  for (const ListedProcess& process : RunningProcesses()) {
-    if (process.imageName == imageName) ids.push_back(process.processId);
-  }
+  launcher::WalkProcessList([&ids, &imageName](DWORD processId, std::wstring_view name) {
+    if (name == imageName) ids.push_back(processId);
+  });
   return ids;
 }
 

@@ -44,7 +44,7 @@ TEST_F(SelfUpdateKill, AKillAtAnyMomentLeavesAWholeLauncherAndTheNextStartComple
   DWORD span = 0;
   {
     TestFolder folder;
-    const std::wstring launcher = InstallWithStagedUpdate(folder, kArchive);
+    const std::wstring launcher = InstallWithStagedUpdate(folder.Path(), kArchive);
     const ULONGLONG start = ::GetTickCount64();
     ASSERT_TRUE(RunLauncher(launcher, L"forcerun:").finished);
     ASSERT_TRUE(WaitForImage(launcher, newImage));
@@ -59,7 +59,7 @@ TEST_F(SelfUpdateKill, AKillAtAnyMomentLeavesAWholeLauncherAndTheNextStartComple
     SCOPED_TRACE("kill " + std::to_string(kill));
     const ULONGLONG roundStart = ::GetTickCount64();
     TestFolder folder;
-    const std::wstring launcher = InstallWithStagedUpdate(folder, kArchive);
+    const std::wstring launcher = InstallWithStagedUpdate(folder.Path(), kArchive);
     {
       // The job takes the client and the swap along with the launcher.
       KillableRun run(L"\"" + launcher + L"\" forcerun:", folder.Path());
@@ -112,18 +112,20 @@ TEST_F(SelfUpdateKill, AKillAtEachStepOfTheSwapLeavesAWholeLauncher) {
   ASSERT_TRUE(::CopyFileW(FixturePath(L"launcher_new.exe", Fixtures::kSystem).c_str(),
                           staged.c_str(), FALSE));
 
+  // An image that is not what its name records swaps nothing, though
+  // launcher.exe is free to take.
+  const std::wstring damaged =
+      folder / launcher::StagedLauncherName(static_cast<std::uint32_t>(newImage.size()), crc ^ 1);
+  ASSERT_TRUE(::CopyFileW(staged.c_str(), damaged.c_str(), FALSE));
+  EXPECT_EQ(RunLauncher(damaged, L"").exitCode, static_cast<DWORD>(launcher::kSwapRefused));
+  EXPECT_TRUE(ReadFileBytes(launcher) == oldImage);
+
   const DWORD old = StartProcess(L"\"" + launcher + L"\"", folder.Path(), {{L"VORLAN_PIPE", L"0"}});
   ASSERT_NE(old, 0u);
   ASSERT_FALSE(WaitForClients(folder.Path(), 1).empty());
   launcher::ScopedHandle oldProcess(::OpenProcess(
       SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, TRUE, old));
   ASSERT_TRUE(oldProcess);
-  // An image that is not what its name records swaps nothing.
-  const std::wstring damaged =
-      folder / launcher::StagedLauncherName(static_cast<std::uint32_t>(newImage.size()), crc ^ 1);
-  ASSERT_TRUE(::CopyFileW(staged.c_str(), damaged.c_str(), FALSE));
-  EXPECT_EQ(RunLauncher(damaged, L"").exitCode, static_cast<DWORD>(launcher::kSwapRefused));
-  EXPECT_TRUE(ReadFileBytes(launcher) == oldImage);
   // Waiting for the old launcher, then (without one to wait for) retrying
   // while launcher.exe runs.
   for (const bool handedTheLauncher : {true, false}) {

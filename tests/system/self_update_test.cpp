@@ -81,11 +81,10 @@ TEST_F(SelfUpdate, ANewLauncherReplacesTheRunningOneOnlyWhenItArrivedIntact) {
       // A year from now, in units of 100 ns.
       FILETIME later = {};
       ::GetSystemTimeAsFileTime(&later);
-      const ULONGLONG stamp = ((static_cast<ULONGLONG>(later.dwHighDateTime) << 32) |
-                               later.dwLowDateTime) + 365ull * 24 * 3600 * 10000000;
+      const std::uint64_t stamp = Ticks(later) + 365ull * 24 * 3600 * 10000000;
       later = {static_cast<DWORD>(stamp), static_cast<DWORD>(stamp >> 32)};
-      const launcher::ScopedFileHandle file(::CreateFileW(staged.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                                OPEN_EXISTING, 0, nullptr));
+      const launcher::ScopedFileHandle file(::CreateFileW(
+          staged.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
       ASSERT_TRUE(::SetFileTime(file.Get(), nullptr, nullptr, &later));
     }
 
@@ -119,7 +118,7 @@ TEST_F(SelfUpdate, ANewLauncherReplacesTheRunningOneOnlyWhenItArrivedIntact) {
 TEST_F(SelfUpdate, TwoLaunchersAtOnceNeverLoseTheLauncher) {
   TestFolder folder;
   TestFolder records;
-  const std::wstring launcher = InstallWithStagedUpdate(folder, L"self_update.zip");
+  const std::wstring launcher = InstallWithStagedUpdate(folder.Path(), L"self_update.zip");
   const std::wstring command = L"\"" + launcher + L"\" forcerun:";
   const DWORD first = StartProcess(command, folder.Path(), {{L"VORLAN_RECORD_DIR", records.Path()}});
   const DWORD second =

@@ -23,12 +23,6 @@ using testing_support::FileExists;
 using testing_support::TestFolder;
 using testing_support::WriteFileBytes;
 
-std::wstring OwnPath() {
-  wchar_t path[MAX_PATH] = {};
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return path;
-}
-
 std::wstring Upper(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(::towupper(c));
   return text;
@@ -36,7 +30,7 @@ std::wstring Upper(std::wstring text) {
 
 TEST(SelfReplace, TheRunningImageIsKnownByIdentityNotByName) {
   TestFolder folder;
-  const std::wstring own = OwnPath();
+  const std::wstring own = OwnImagePath();
   ASSERT_TRUE(::CopyFileW(own.c_str(), (folder / L"copy.exe").c_str(), FALSE));
   const std::wstring roundabout =
       ParentFolderOf(own) + L"\\.\\..\\bin\\" + FileNameOf(own.c_str());
